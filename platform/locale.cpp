@@ -1,0 +1,102 @@
+#include "platform/locale.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#include <unicode/ucol.h>
+#include <unicode/utf8.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace pelmora::platform {
+
+char localeThousandsSeparator() {
+    locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr)) return ',';
+    const char* sep = nl_langinfo_l(THOUSEP, loc);
+    const char c = (sep != nullptr && std::strlen(sep) == 1) ? sep[0] : ',';
+    freelocale(loc);
+    return c;
+}
+
+namespace {
+
+// "de_DE.UTF-8@euro" -> "de_DE"; "C" and "POSIX" -> the root collation.
+std::string icuLocaleFromEnvironment() {
+    const char* names[] = {"LC_ALL", "LC_COLLATE", "LANG"};
+    std::string value;
+    for (const char* n : names) {
+        const char* v = std::getenv(n);
+        if (v != nullptr && *v != '\0') {
+            value = v;
+            break;
+        }
+    }
+    value = value.substr(0, value.find_first_of(".@"));
+    if (value.empty() || value == "C" || value == "POSIX") return "root";
+    return value;
+}
+
+struct CollatorCloser {
+    void operator()(UCollator* c) const { ucol_close(c); }
+};
+
+std::unique_ptr<UCollator, CollatorCloser>& collator() {
+    static std::unique_ptr<UCollator, CollatorCloser> c;
+    if (!c) {
+        UErrorCode status = U_ZERO_ERROR;
+        UCollator* raw = ucol_open(icuLocaleFromEnvironment().c_str(), &status);
+        if (U_FAILURE(status)) {
+            status = U_ZERO_ERROR;
+            raw = ucol_open("root", &status);
+        }
+        // Secondary strength: accents count, letter case does not.
+        ucol_setStrength(raw, UCOL_SECONDARY);
+        c.reset(raw);
+    }
+    return c;
+}
+
+bool validUtf8(std::string_view s) {
+    int32_t i = 0;
+    const auto n = static_cast<int32_t>(s.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    while (i < n) {
+        UChar32 ch;
+        U8_NEXT(p, i, n, ch);
+        if (ch < 0) return false;
+    }
+    return true;
+}
+
+int compareAsciiIgnoreCase(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        auto ca = static_cast<unsigned char>(a[i]);
+        auto cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'A' && ca <= 'Z') ca += 32;
+        if (cb >= 'A' && cb <= 'Z') cb += 32;
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+int compareTextIgnoreCase(std::string_view a, std::string_view b) {
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult r =
+        ucol_strcollUTF8(collator().get(), a.data(), static_cast<int32_t>(a.size()), b.data(),
+                         static_cast<int32_t>(b.size()), &status);
+    if (U_FAILURE(status)) return compareAsciiIgnoreCase(a, b);
+    if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
+    // The collator reads broken UTF-8 as U+FFFD: let the bytes decide between such texts.
+    if (a != b && (!validUtf8(a) || !validUtf8(b))) return compareAsciiIgnoreCase(a, b);
+    return 0;
+}
+
+void resetCollation() { collator().reset(); }
+
+}  // namespace pelmora::platform

@@ -1,0 +1,50 @@
+// Mounted volumes, cluster sizes and file-system flags, behind one interface so that tests
+// can stand in a compressed volume or an odd cluster size.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelmora::platform {
+
+// File-system flags, with the classic bit values.
+constexpr std::uint32_t kFsCaseSensitive = 0x1;
+constexpr std::uint32_t kFsCasePreserving = 0x2;
+constexpr std::uint32_t kFsCompressed = 0x8000;
+
+enum class DriveKind { Removable, Fixed, Remote, CdRom, Ram };
+
+struct MountedVolume {
+    std::string mountPoint;  // the volume's root, e.g. "/" or "/home"
+    std::string source;      // mount source: device, or "server:/export" for remote ones
+    std::string fsType;      // "ext4", "nfs", ...
+    std::string options;     // mount and super options joined by ','
+    DriveKind kind = DriveKind::Fixed;
+    std::string label;       // from /dev/disk/by-label, may be empty
+};
+
+class Volumes {
+public:
+    virtual ~Volumes() = default;
+    // Cluster size in bytes (bytes per sector x sectors per cluster) of the volume that holds
+    // `path`; nullopt when the query fails.
+    virtual std::optional<std::uint32_t> clusterSize(const std::string& path) = 0;
+    // kFs* flags of the volume that holds `path`; nullopt when the query fails.
+    virtual std::optional<std::uint32_t> fileSystemFlags(const std::string& path) = 0;
+    // Real (non-pseudo) mounted volumes in mount-table order, without touching remote ones.
+    virtual std::vector<MountedVolume> mountedVolumes() = 0;
+    // Mount point of the volume that holds `path` ("/" when nothing closer is mounted).
+    virtual std::string mountPointOf(const std::string& path) = 0;
+};
+
+// The volumes in force: the system's, unless a test has set its own.
+Volumes& volumes();
+// Replaces the volumes in force; nullptr restores the system's. Not owned.
+void setVolumes(Volumes* v);
+
+// The system implementation, reading /proc/self/mountinfo and statvfs.
+Volumes& systemVolumes();
+
+}  // namespace pelmora::platform

@@ -1,0 +1,58 @@
+#include "stats/counting.h"
+
+#include <optional>
+
+#include "platform/paths.h"
+#include "platform/volumes.h"
+
+namespace pelmora::stats {
+
+TDirStats DirStats;
+std::int32_t EntryOverhead = 0;
+
+namespace {
+// Figures of the last successful probe queries; none before the first.
+std::uint32_t g_clusterSize = 0;
+std::uint32_t g_fsFlags = 0;
+}  // namespace
+
+void ResetDirStats() { DirStats = TDirStats{}; }
+
+void CountEntry(const TSearchRec& rec, std::string_view /*prefix*/) {
+    if (!rec.Name.empty() && rec.Name.front() == '.') return;
+    DirStats.ByteTotal += Real48::fromInt(rec.Size);
+    if (rec.Attr & faDirectory)
+        ++DirStats.DirCount;
+    else
+        ++DirStats.FileCount;
+}
+
+void CountTree(std::string_view dir) {
+    ResetDirStats();
+    if (dir.empty()) return;
+    WalkOptions options;
+    options.statDotNames = false;
+    options.fillTime = false;
+    WalkTree(platform::joinPattern(dir, "*.*"), AttrAll, CountEntry, options);
+}
+
+std::int64_t TreeOverhead() {
+    return (DirStats.DirCount + DirStats.FileCount) * static_cast<std::int64_t>(EntryOverhead);
+}
+
+std::string ProbeVolume() {
+    platform::Volumes& v = platform::volumes();
+    const std::string here = platform::currentDirectory();
+    if (const std::optional<std::uint32_t> size = v.clusterSize(here.empty() ? "." : here))
+        g_clusterSize = *size;
+    if (const std::optional<std::uint32_t> flags = v.fileSystemFlags(here.empty() ? "." : here))
+        g_fsFlags = *flags;
+    if (g_fsFlags & platform::kFsCompressed) {
+        EntryOverhead = 0;
+        return "(Compressed)";
+    }
+    EntryOverhead = static_cast<std::int32_t>(g_clusterSize / 2);
+    return "";
+}
+
+}  // namespace pelmora::stats

@@ -1,0 +1,44 @@
+// Counting a tree: DirStats, the cluster-overhead estimate and the volume probe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "stats/real48.h"
+#include "stats/walker.h"
+
+namespace pelmora::stats {
+
+struct TDirStats {
+    std::int64_t DirCount = 0;   // counted entries with the directory bit
+    std::int64_t FileCount = 0;  // counted entries without it
+    Real48 ByteTotal;            // sizes of all counted entries, directories included
+};
+
+// The figures of the last count. Written only by ResetDirStats, CountEntry and CountTree.
+extern TDirStats DirStats;
+
+// Bytes of cluster slack charged per counted entry: half the cluster size of the volume that
+// was current at the last ProbeVolume, 0 on a compressed volume and before the first probe.
+extern std::int32_t EntryOverhead;
+
+void ResetDirStats();
+
+// The counting callback: skips names beginning with '.', adds the size to ByteTotal and one
+// to DirCount or FileCount.
+void CountEntry(const TSearchRec& rec, std::string_view prefix);
+
+// Resets DirStats and counts the whole tree below `dir` (the separator rule, "*.*", the
+// attribute set 63, CountEntry). An empty text counts nothing.
+void CountTree(std::string_view dir);
+
+// (DirCount + FileCount) x EntryOverhead, exact in 64 bits.
+std::int64_t TreeOverhead();
+
+// Measures the volume of the process's current directory through platform::volumes(): sets
+// EntryOverhead and returns the text for CompressedLabel ("(Compressed)" or ""). A failed
+// query keeps the figures of the previous successful one (zero before any).
+std::string ProbeVolume();
+
+}  // namespace pelmora::stats

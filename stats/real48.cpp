@@ -1,0 +1,78 @@
+#include "stats/real48.h"
+
+#include <cmath>
+
+namespace pelmora::stats {
+
+namespace {
+
+int bitLength(unsigned __int128 v) {
+    int n = 0;
+    while (v != 0) {
+        v >>= 1;
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+Real48 Real48::fromExact(__int128 v) {
+    Real48 r;
+    r.m_negative = v < 0;
+    unsigned __int128 mag = r.m_negative ? -static_cast<unsigned __int128>(v)
+                                         : static_cast<unsigned __int128>(v);
+    const int len = bitLength(mag);
+    int shift = len > kBits ? len - kBits : 0;
+    if (shift > 0) {
+        // Round to nearest, halves away from zero.
+        mag = (mag + (static_cast<unsigned __int128>(1) << (shift - 1))) >> shift;
+        if (mag >> kBits) {
+            mag >>= 1;
+            ++shift;
+        }
+    }
+    r.m_mantissa = static_cast<std::uint64_t>(mag);
+    r.m_exponent = shift;
+    return r;
+}
+
+Real48 Real48::fromInt(std::int64_t v) { return fromExact(v); }
+
+Real48 Real48::fromDouble(double v) {
+    // Whole numbers only reach this type; a fraction is dropped toward zero.
+    if (!std::isfinite(v)) return {};
+    return fromExact(static_cast<__int128>(std::trunc(v)));
+}
+
+Real48& Real48::operator+=(Real48 other) {
+    // Both values are whole numbers below 2^127, so their sum is exact in 128 bits for every
+    // magnitude a sum of file sizes can reach.
+    *this = fromExact(toInt128() + other.toInt128());
+    return *this;
+}
+
+__int128 Real48::toInt128() const {
+    const __int128 mag = static_cast<__int128>(m_mantissa) << m_exponent;
+    return m_negative ? -mag : mag;
+}
+
+double Real48::toDouble() const {
+    const double mag = std::ldexp(static_cast<double>(m_mantissa), m_exponent);
+    return m_negative ? -mag : mag;
+}
+
+std::string Real48::toFixed0() const {
+    __int128 v = toInt128();
+    const bool neg = v < 0;
+    unsigned __int128 mag = neg ? -static_cast<unsigned __int128>(v)
+                                : static_cast<unsigned __int128>(v);
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(mag % 10)));
+        mag /= 10;
+    } while (mag != 0);
+    return neg ? "-" + digits : digits;
+}
+
+}  // namespace pelmora::stats

@@ -1,0 +1,111 @@
+// The tree walker: the only code that reads directories.
+//
+// ScanDirectory enumerates one directory for a pattern ("dir/mask") and an attribute set, and
+// calls a callback once per delivered entry with the entry record and the pattern's directory
+// part (the prefix). WalkTree does the same for a start directory and every directory below
+// it that the descent rule admits, depth first: all matching entries of a directory, then its
+// subdirectories one by one, each to the bottom before the next.
+//
+// Linux mapping: directory = S_ISDIR of lstat; hidden = name begins with '.' (not "." and
+// ".."); system = not a regular file, directory or symlink; read-only = no owner write bit;
+// archive = regular file; volume label never. Symlinks are never followed, and a walk never
+// leaves the start directory's file system (a mount point is delivered as an entry of its
+// parent but not entered).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace pelmora::stats {
+
+constexpr std::uint16_t faReadOnly = 0x01;
+constexpr std::uint16_t faHidden = 0x02;
+constexpr std::uint16_t faSysFile = 0x04;
+constexpr std::uint16_t faVolumeID = 0x08;
+constexpr std::uint16_t faDirectory = 0x10;
+constexpr std::uint16_t faArchive = 0x20;
+
+constexpr std::uint16_t AttrAll = 63;      // nothing excluded
+constexpr std::uint16_t AttrDescend = 48;  // hidden, system and volume label excluded
+
+// Scan status: 0 or kNoMoreEntries for a complete run, else the failing query's error code.
+constexpr int kNoMoreEntries = 18;
+constexpr bool scanSucceeded(int status) { return status == 0 || status == kNoMoreEntries; }
+
+struct TSearchRec {
+    std::int32_t Time = 0;  // last write, packed FAT local date (high 16) and time (low 16)
+    std::int64_t Size = 0;  // the entry's full length (never cut to 32 bits)
+    std::uint32_t Attr = 0;
+    std::string_view Name;  // the entry's own name; valid during the callback only
+};
+
+// A non-owning reference to a callable `void(const TSearchRec&, std::string_view prefix)`.
+class WalkCallback {
+public:
+    WalkCallback() = default;
+    using Function = void (*)(const TSearchRec&, std::string_view);
+    WalkCallback(Function fn)  // NOLINT(google-explicit-constructor)
+        : m_object(reinterpret_cast<void*>(fn)), m_call([](void* o, const TSearchRec& r,
+                                                           std::string_view p) {
+              reinterpret_cast<Function>(o)(r, p);
+          }) {}
+    template <typename F,
+              typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, WalkCallback> &&
+                                          !std::is_convertible_v<F, Function>>>
+    WalkCallback(F&& f)  // NOLINT(google-explicit-constructor)
+        : m_object(const_cast<void*>(static_cast<const void*>(&f))),
+          m_call([](void* o, const TSearchRec& r, std::string_view p) {
+              (*static_cast<std::remove_reference_t<F>*>(o))(r, p);
+          }) {}
+    void operator()(const TSearchRec& r, std::string_view prefix) const {
+        m_call(m_object, r, prefix);
+    }
+    explicit operator bool() const { return m_call != nullptr; }
+
+private:
+    void* m_object = nullptr;
+    void (*m_call)(void*, const TSearchRec&, std::string_view) = nullptr;
+};
+
+struct WalkOptions {
+    // When false, entries whose name begins with '.' are delivered without a stat: Size 0,
+    // Time 0, and only the attribute bits the directory entry itself tells. For callbacks that
+    // ignore such names (counting).
+    bool statDotNames = true;
+    // When false, Time stays 0 (saves the local-time conversion per entry).
+    bool fillTime = true;
+};
+
+// The process-wide slot WalkTree fills at its start and DescendInto reads below the start
+// directory. Not cleared when a walk ends.
+struct TWalkState {
+    std::string Mask;  // the start pattern's mask, at most its first 12 characters
+    std::uint16_t Attrs = 0;
+    WalkCallback Callback;
+    WalkOptions Options;
+};
+extern TWalkState WalkState;
+
+// True when `name` matches `mask` ('*' any run, '?' any one character; "*.*" matches every
+// name, dotted or not). Case-sensitive, as the file system is.
+bool MatchesMask(std::string_view name, std::string_view mask);
+
+// Enumerates the directory part of `pattern` for entries matching its mask and passing the
+// attribute filter for `attrs`; calls `callback` for each, in enumeration order. Returns
+// kNoMoreEntries after a complete run; 2 (file not found) when no entry matches at all or the
+// directory does not exist; the mapped error code of another failure. Exceptions from the
+// callback pass through after the directory has been closed.
+int ScanDirectory(std::string_view pattern, std::uint16_t attrs, WalkCallback callback,
+                  WalkOptions options = {});
+
+// Walks the start directory of `pattern` and every directory below it that is neither
+// hidden nor system, does not begin with '.', is no symlink and lies on the same file system.
+// Returns the status of the start directory's scan if that failed, else kNoMoreEntries.
+// Depth is limited by neither the call stack nor the descriptor limit. Not re-entrant.
+int WalkTree(std::string_view pattern, std::uint16_t attrs, WalkCallback callback,
+             WalkOptions options = {});
+
+}  // namespace pelmora::stats

@@ -1,0 +1,40 @@
+// ListBox1: the watched list as a sorted list box with extended multi-selection and a
+// current item. The WatchedList it shows is the only store of the entries.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QListView>
+
+#include "list/watchedlist.h"
+
+namespace pelmora::ui {
+
+class WatchedListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    explicit WatchedListModel(list::WatchedList& list, QObject* parent = nullptr);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    list::WatchedList& m_list;
+};
+
+class ListBox : public QListView {
+    Q_OBJECT
+public:
+    explicit ListBox(list::WatchedList& list, QWidget* parent = nullptr);
+
+    list::WatchedList& list() { return m_list; }
+
+    // The list-box operations beside those of WatchedList.
+    bool isSelected(int index) const;  // raises "List index out of bounds" outside the list
+    int selectionCount() const;
+    int currentIndex() const;          // -1 only for an empty list
+
+private:
+    list::WatchedList& m_list;
+    WatchedListModel* m_model;
+};
+
+}  // namespace pelmora::ui
