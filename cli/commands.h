@@ -1,0 +1,19 @@
+// The subcommands of pelmora-cli. Each takes the arguments after its own name and returns the
+// process exit status: 0 success, 1 failure of the work, 2 bad usage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pelmora::cli {
+
+using Args = std::vector<std::string>;
+
+int runCount(const Args& args);   // count [--csv] [--jobs N] DIR...
+int runExport(const Args& args);  // export [--jobs N] LIST
+int runReport(const Args& args);  // report LIST -o FILE.pdf
+
+// Prints "pelmora-cli: <message>" to stderr and returns 2.
+int usageError(const std::string& message);
+
+}  // namespace pelmora::cli
