@@ -1,0 +1,15 @@
+#include "platform/gui/dialogs.h"
+
+namespace pelmora::platform {
+
+namespace {
+Dialogs* g_override = nullptr;
+}  // namespace
+
+Dialogs& dialogs() { return g_override != nullptr ? *g_override : qtDialogs(); }
+
+void setDialogs(Dialogs* d) { g_override = d; }
+
+void showException(const std::exception& e) { dialogs().errorBox(e.what()); }
+
+}  // namespace pelmora::platform
