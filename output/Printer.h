@@ -1,0 +1,66 @@
+// Where recorded report pages go: the system's current printer, or a PDF file. The printer
+// sits behind PrintBackend so that tests can take the pages instead of a real printer.
+#pragma once
+
+#include <QPageSize>
+#include <QPicture>
+#include <QRectF>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "output/ReportEngine.h"
+
+class QPainter;
+
+namespace pelmora::output {
+
+// One open print job. The first page is begun when the job starts.
+class PrintJob {
+  public:
+    virtual ~PrintJob() = default;
+    virtual QPainter& painter() = 0;
+    // The area a page may cover, in the painter's coordinates.
+    virtual QRectF printableArea() const = 0;
+    virtual bool newPage() = 0;
+    // Ends the job; false when the device reported a failure.
+    virtual bool finish() = 0;
+    // Drops the job: nothing more is printed.
+    virtual void abort() = 0;
+};
+
+class PrintBackend {
+  public:
+    virtual ~PrintBackend() = default;
+    // Starts a job named `name` on the system's current printer, without a dialog; nullptr
+    // with the reason in `error` when there is no printer or it cannot start.
+    virtual std::unique_ptr<PrintJob> startJob(const QString& name, const QPageSize& paper,
+                                               QString& error) = 0;
+};
+
+// The backend in force: the system's printers unless a test has set its own.
+PrintBackend& printBackend();
+// Replaces the backend in force; nullptr restores the system's. Not owned.
+void setPrintBackend(PrintBackend* backend);
+
+// A job writing a PDF file of `paper`'s size with no margins; nullptr with the reason in
+// `error` when the file cannot be written.
+std::unique_ptr<PrintJob> startPdfJob(const QString& path, const QPageSize& paper,
+                                      const QString& title, QString& error);
+
+// Print job names are limited to 31 characters.
+QString printJobName(const QString& title);
+
+enum class PrintOutcome { Done, Cancelled, Failed };
+
+// Sends every page in order, each scaled to the job's printable area. A cancel through
+// `progress` aborts the job. The progress window is opened and closed by the caller.
+PrintOutcome printPages(const std::vector<QPicture>& pages, const QSizeF& paper, PrintJob& job,
+                        ProgressSink* progress);
+
+// Paper named by the locale (LC_PAPER): Letter where the locale's paper is Letter, else A4.
+QPageSize localePaperSize();
+// The default paper of the system's current printer, or the locale's without a printer.
+QPageSize defaultPaperSize();
+
+}  // namespace pelmora::output

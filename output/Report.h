@@ -1,0 +1,83 @@
+// The report form: the definition of the directory report (bands and labels), its running
+// state, and the two callbacks the engine calls while it prepares the pages. The form is
+// never shown; it lives for the whole run.
+#pragma once
+
+#include <cstdint>
+
+#include "list/watchedlist.h"
+#include "output/ReportEngine.h"
+#include "stats/real48.h"
+
+namespace pelmora::output {
+
+// Running sums over the rows of the report being prepared. The integer sums are 64-bit and
+// stop at their maximum instead of wrapping.
+struct TReportTotals {
+    std::int64_t TotalFiles = 0;
+    std::int64_t TotalDirs = 0;
+    stats::Real48 TotalSize;
+    stats::Real48 TotalOverhead;
+};
+
+extern TReportTotals ReportTotals;
+// Index in the watched list of the next directory to report; 0 is the first entry.
+extern std::int32_t ReportRow;
+
+class TQRListForm {
+  public:
+    static const QString kReportTitle;
+
+    // `list` is the watched list; it is read afresh at every row.
+    explicit TQRListForm(list::WatchedList& list);
+    TQRListForm(const TQRListForm&) = delete;
+    TQRListForm& operator=(const TQRListForm&) = delete;
+
+    // Fills the labels of the next row and counts its tree, or fills the totals.
+    void QuickReportNeedData(bool& MoreData);
+    // Sets the progress caption and hides the preview's Load and Save buttons.
+    void QuickReportBeforePrint(bool& PrintReport);
+
+    // Page header.
+    TQRLabel QRLabel1;
+    TQRLabel QRDateTime;
+    // Title.
+    TQRLabel QRSysData1;
+    // Column header.
+    TQRLabel QRLabel2;
+    TQRLabel QRLabel4;
+    TQRLabel QRLabel5;
+    TQRLabel QRLabel6;
+    TQRLabel QRLabel3;
+    // Detail.
+    TQRLabel QRDirectory;
+    TQRLabel QRDirs;
+    TQRLabel QRFiles;
+    TQRLabel QRSize;
+    TQRLabel QROverhead;
+    // Summary.
+    TQRLabel QRDirCount;
+    TQRLabel QRSumDirs;
+    TQRLabel QRSumFiles;
+    TQRLabel QRSumSize;
+    TQRLabel QRSumOverhead;
+    // Page footer.
+    TQRLabel PageNumber;
+
+    TQRBand PageHeader;
+    TQRBand Title;
+    TQRBand QRBand1;
+    TQRBand Detail;
+    TQRBand QRBand2;
+    TQRBand PageFooter;
+
+    TQuickReport QuickReport;
+
+  private:
+    list::WatchedList& m_list;
+};
+
+// The one report form of the program, created hidden at start-up.
+extern TQRListForm* QRListForm;
+
+}  // namespace pelmora::output

@@ -1,0 +1,84 @@
+// The report engine's windows: the progress window of a preparation or print run, and the
+// preview window that shows the prepared pages and prints them.
+#pragma once
+
+#include <QDialog>
+#include <QPicture>
+#include <QWidget>
+#include <vector>
+
+#include "output/ReportEngine.h"
+
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QToolButton;
+
+namespace pelmora::output {
+
+// A small non-modal window with a text and a Cancel button. step() lets waiting events
+// through, so the other windows stay responsive meanwhile.
+class TQRProgressWindow : public QWidget, public ProgressSink {
+    Q_OBJECT
+  public:
+    explicit TQRProgressWindow(QWidget* parent = nullptr);
+    void open(const QString& caption, const QString& text) override;
+    bool step() override;
+    void close() override;
+
+    bool cancelled() const { return m_cancelled; }
+    QPushButton* cancelButton() const { return m_cancel; }
+
+  private:
+    QLabel* m_text;
+    QPushButton* m_cancel;
+    bool m_cancelled = false;
+};
+
+class PageView;
+
+class TQRPreview : public QDialog {
+    Q_OBJECT
+  public:
+    // The Save and Load buttons follow the printer object's switches as they are now.
+    TQRPreview(std::vector<QPicture> pages, PageGeometry geometry, QString title,
+               QWidget* parent = nullptr);
+
+    int currentPage() const { return m_page; }  // from 1
+    int pageCount() const { return static_cast<int>(m_pages.size()); }
+    double zoom() const;  // 1.0 is 100 %
+
+    void showPage(int page);
+    void zoomToFit();
+    void zoomTo100();
+    void zoomToWidth();
+    // Prints every page to the system's current printer, with a progress window.
+    void print();
+
+    const std::vector<QPicture>& pages() const { return m_pages; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    enum class ZoomMode { Fit, Width, Fixed };
+    void applyZoom();
+    void updateControls();
+    void saveReport();
+    void loadReport();
+
+    std::vector<QPicture> m_pages;
+    PageGeometry m_geometry;
+    QString m_title;
+    int m_page = 1;
+    ZoomMode m_mode = ZoomMode::Fit;
+    QScrollArea* m_scroll;
+    PageView* m_view;
+    QToolButton* m_first;
+    QToolButton* m_prev;
+    QToolButton* m_next;
+    QToolButton* m_last;
+    QLabel* m_indicator;
+};
+
+}  // namespace pelmora::output
