@@ -3,8 +3,6 @@
 namespace pelmora::cli {
 
 // Lands with the export work.
-int runExport(const Args& /*args*/) {
-    return usageError("export: not available in this build");
-}
+int runExport(const Args& /*args*/) { return usageError("export: not available in this build"); }
 
 }  // namespace pelmora::cli

@@ -10,9 +10,7 @@ const std::string& WatchedList::get(int index) const {
     if (index < 0 || index >= count()) throw platform::PelmoraError("List index out of bounds");
     return m_entries[index];
 }
-int WatchedList::indexOf(std::string_view) const {
-    return -1;
-}
+int WatchedList::indexOf(std::string_view) const { return -1; }
 int WatchedList::add(std::string text) {
     m_entries.push_back(std::move(text));
     if (onInserted) onInserted(count() - 1);

@@ -10,7 +10,7 @@
 namespace pelmora::list {
 
 class WatchedList {
-  public:
+public:
     int count() const { return static_cast<int>(m_entries.size()); }
     // The entry at `index`; raises PelmoraError("List index out of bounds") outside the list.
     const std::string& get(int index) const;
@@ -28,7 +28,7 @@ class WatchedList {
     std::function<void(int index)> onRemoved;
     std::function<void()> onReset;
 
-  private:
+private:
     std::vector<std::string> m_entries;
 };
 

@@ -11,18 +11,18 @@ namespace pelmora::ui {
 
 class WatchedListModel : public QAbstractListModel {
     Q_OBJECT
-  public:
+public:
     explicit WatchedListModel(list::WatchedList& list, QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-  private:
+private:
     list::WatchedList& m_list;
 };
 
 class ListBox : public QListView {
     Q_OBJECT
-  public:
+public:
     explicit ListBox(list::WatchedList& list, QWidget* parent = nullptr);
 
     list::WatchedList& list() { return m_list; }
@@ -30,9 +30,9 @@ class ListBox : public QListView {
     // The list-box operations beside those of WatchedList.
     bool isSelected(int index) const;  // raises "List index out of bounds" outside the list
     int selectionCount() const;
-    int currentIndex() const;  // -1 only for an empty list
+    int currentIndex() const;          // -1 only for an empty list
 
-  private:
+private:
     list::WatchedList& m_list;
     WatchedListModel* m_model;
 };

@@ -16,7 +16,7 @@ namespace pelmora::ui {
 // directory's visible subdirectories. Its current directory is also the process's.
 class TDirectoryListBox : public QListWidget {
     Q_OBJECT
-  public:
+public:
     explicit TDirectoryListBox(QWidget* parent = nullptr);
 
     // The current directory, as the kernel reports it (bytes).
@@ -30,11 +30,11 @@ class TDirectoryListBox : public QListWidget {
     // The label that shows the current directory, shortened to its width (ShortenPath).
     void setDirLabel(QLabel* label);
 
-  signals:
+signals:
     // DirectoryListBox1Change: after every change, once the list and the label show it.
     void changed();
 
-  protected:
+protected:
     std::string m_directory;
     QLabel* m_label = nullptr;
 };
@@ -43,19 +43,19 @@ class TDirectoryListBox : public QListWidget {
 // directory list it is tied to.
 class TDriveComboBox : public QComboBox {
     Q_OBJECT
-  public:
+public:
     explicit TDriveComboBox(QWidget* parent = nullptr);
 
     // Ties the box to the list; the box then lists the volumes and selects the one holding the
     // list's current directory, emitting changed() once.
     void setDirList(TDirectoryListBox* list);
 
-  signals:
+signals:
     // DriveComboBox1Change: after every change of drive (after the list's changed()), and once
     // when the drive list is first built.
     void changed();
 
-  protected:
+protected:
     TDirectoryListBox* m_dirList = nullptr;
 };
 
