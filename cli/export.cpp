@@ -3,9 +3,7 @@
 // LIST is an ordinary path, used as given. The cluster overhead is that of the volume of the
 // current directory, probed once. Exit status: 0 when the data file was written or the list
 // is empty, 1 when the list cannot be read or the data file cannot be written, 2 bad usage.
-#include <charconv>
 #include <iostream>
-#include <thread>
 #include <vector>
 
 #include "cli/commands.h"
@@ -21,16 +19,6 @@ namespace pelmora::cli {
 
 namespace {
 
-bool parseJobs(const std::string& text, unsigned& jobs) {
-    unsigned value = 0;
-    const char* first = text.data();
-    const char* last = first + text.size();
-    const auto [ptr, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || ptr != last || value == 0) return false;
-    jobs = value;
-    return true;
-}
-
 int fail(const std::string& message) {
     std::cerr << "pelmora-cli: " << message << ".\n";
     return 1;
@@ -39,8 +27,7 @@ int fail(const std::string& message) {
 }  // namespace
 
 int runExport(const Args& args) {
-    unsigned jobs = std::thread::hardware_concurrency();
-    if (jobs == 0) jobs = 1;
+    unsigned jobs = defaultJobs();
     std::vector<std::string> positional;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -49,16 +36,16 @@ int runExport(const Args& args) {
             positional.push_back(a);
         } else if (a == "--") {
             optionsEnded = true;
-        } else if (a == "--jobs" || a.rfind("--jobs=", 0) == 0) {
+        } else if (a == "--jobs" || a == "-j" || a.rfind("--jobs=", 0) == 0) {
             std::string value;
-            if (a == "--jobs") {
+            if (a == "--jobs" || a == "-j") {
                 if (i + 1 >= args.size()) return usageError("export: --jobs needs a number");
                 value = args[++i];
             } else {
                 value = a.substr(7);
             }
             if (!parseJobs(value, jobs))
-                return usageError("export: --jobs needs a positive number, not '" + value + "'");
+                return usageError("export: --jobs needs a number from 1 to 1024");
         } else {
             return usageError("export: unknown option '" + a + "'");
         }
