@@ -11,30 +11,11 @@
 #include <string>
 #include <vector>
 
-using namespace std::string_literals;
+#include "tests/support/TempTree.h"
+
+using namespace pelmora;
 
 namespace {
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = "/tmp/pelmora-cliexport-XXXXXX";
-        m_path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -95,7 +76,7 @@ CliRun runCli(const std::vector<std::string>& args, const std::string& cwd) {
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = readFile(errFile);
+    r.err = test::readFile(errFile);
     unlink(errFile.c_str());
     return r;
 }
@@ -103,25 +84,25 @@ CliRun runCli(const std::vector<std::string>& args, const std::string& cwd) {
 }  // namespace
 
 TEST(CliExport, WritesTheDataFileBesideTheList) {
-    TempDir dir;
-    const std::string tree = dir / "tree";
+    test::TempTree dir;
+    const std::string tree = dir.path("tree");
     ASSERT_EQ(mkdir(tree.c_str(), 0755), 0);
     writeFile(tree + "/one", std::string(300, '1'));
     writeFile(tree + "/two", std::string(20, '2'));
-    ASSERT_EQ(mkdir((dir / "lists").c_str(), 0755), 0);
-    const std::string gone = dir / "gone";
-    writeFile(dir / "lists/week.pml", gone + "\r\n" + tree + "\r\n");
+    ASSERT_EQ(mkdir((dir.path("lists")).c_str(), 0755), 0);
+    const std::string gone = dir.path("gone");
+    writeFile(dir.path("lists/week.pml"), gone + "\r\n" + tree + "\r\n");
 
-    const CliRun r = runCli({"export", "--jobs", "2", "lists/week.pml"}, dir.path());
+    const CliRun r = runCli({"export", "--jobs", "2", "lists/week.pml"}, dir.root());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "File lists/week.TXT created.\n");
     EXPECT_EQ(r.err, "");
-    const std::string data = readFile(dir / "lists/week.TXT");
+    const std::string data = test::readFile(dir.path("lists/week.TXT"));
 
     // The overhead is charged at half the cluster size of the current directory's volume
     // (0 on a compressed one).
     struct statvfs vfs {};
-    ASSERT_EQ(statvfs(dir.path().c_str(), &vfs), 0);
+    ASSERT_EQ(statvfs(dir.root().c_str(), &vfs), 0);
     const std::string full = std::to_string(2 * (vfs.f_frsize / 2));
     const std::string a = "\"" + gone + "\",0,0,0,0\r\n";
     const std::string b1 = "\"" + tree + "\",0,2,320," + full + "\r\n";
@@ -130,65 +111,67 @@ TEST(CliExport, WritesTheDataFileBesideTheList) {
 }
 
 TEST(CliExport, SameFileWithOneJobOrMany) {
-    TempDir dir;
-    for (const char* d : {"t", "t/x", "t/x/y", "t/z"}) ASSERT_EQ(mkdir((dir / d).c_str(), 0755), 0);
-    for (int i = 0; i < 30; ++i) writeFile(dir / ("t/x/y/f" + std::to_string(i)), "abc");
-    writeFile(dir / "t/z/g", std::string(5000, 'g'));
-    writeFile(dir / "L.PML", dir / "t" + "\r\n" + dir / "t/x" + "\n" + dir / "t/z" + "\r\n");
+    test::TempTree dir;
+    dir.dir("t/x/y");
+    dir.dir("t/z");
+    for (int i = 0; i < 30; ++i) dir.write("t/x/y/f" + std::to_string(i), "abc");
+    writeFile(dir.path("t/z/g"), std::string(5000, 'g'));
+    writeFile(dir.path("L.PML"),
+              dir.path("t") + "\r\n" + dir.path("t/x") + "\n" + dir.path("t/z") + "\r\n");
 
-    ASSERT_EQ(runCli({"export", "--jobs", "1", "L.PML"}, dir.path()).status, 0);
-    const std::string one = readFile(dir / "L.TXT");
-    ASSERT_EQ(runCli({"export", "--jobs=4", "L.PML"}, dir.path()).status, 0);
-    EXPECT_EQ(readFile(dir / "L.TXT"), one);
-    EXPECT_NE(one.find("\"" + dir / "t/z" + "\",0,1,5000,"), std::string::npos) << one;
+    ASSERT_EQ(runCli({"export", "--jobs", "1", "L.PML"}, dir.root()).status, 0);
+    const std::string one = test::readFile(dir.path("L.TXT"));
+    ASSERT_EQ(runCli({"export", "--jobs=4", "L.PML"}, dir.root()).status, 0);
+    EXPECT_EQ(test::readFile(dir.path("L.TXT")), one);
+    EXPECT_NE(one.find("\"" + dir.path("t/z") + "\",0,1,5000,"), std::string::npos) << one;
 }
 
 TEST(CliExport, EmptyListWritesNothing) {
-    TempDir dir;
-    writeFile(dir / "e.pml", "");
-    writeFile(dir / "e.TXT", "keep");
-    const CliRun r = runCli({"export", "e.pml"}, dir.path());
+    test::TempTree dir;
+    writeFile(dir.path("e.pml"), "");
+    writeFile(dir.path("e.TXT"), "keep");
+    const CliRun r = runCli({"export", "e.pml"}, dir.root());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "The list is empty.\n");
-    EXPECT_EQ(readFile(dir / "e.TXT"), "keep");
+    EXPECT_EQ(test::readFile(dir.path("e.TXT")), "keep");
 }
 
 TEST(CliExport, MissingListFails) {
-    TempDir dir;
-    const CliRun r = runCli({"export", "nope.pml"}, dir.path());
+    test::TempTree dir;
+    const CliRun r = runCli({"export", "nope.pml"}, dir.root());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("nope.pml"), std::string::npos) << r.err;
-    EXPECT_FALSE(exists(dir / "nope.TXT"));
+    EXPECT_FALSE(exists(dir.path("nope.TXT")));
 }
 
 TEST(CliExport, DataFileThatCannotBeCreatedFails) {
-    TempDir dir;
-    writeFile(dir / "L.pml", "/tmp\r\n");
-    ASSERT_EQ(mkdir((dir / "L.TXT").c_str(), 0755), 0);
-    const CliRun r = runCli({"export", "L.pml"}, dir.path());
+    test::TempTree dir;
+    writeFile(dir.path("L.pml"), "/tmp\r\n");
+    ASSERT_EQ(mkdir((dir.path("L.TXT")).c_str(), 0755), 0);
+    const CliRun r = runCli({"export", "L.pml"}, dir.root());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Cannot create file L.TXT"), std::string::npos) << r.err;
 }
 
 TEST(CliExport, FullDiskFails) {
-    TempDir dir;
-    writeFile(dir / "L.pml", dir / "nothing-here" + "\r\n");
-    ASSERT_EQ(symlink("/dev/full", (dir / "L.TXT").c_str()), 0);
-    const CliRun r = runCli({"export", "L.pml"}, dir.path());
+    test::TempTree dir;
+    writeFile(dir.path("L.pml"), dir.path("nothing-here") + "\r\n");
+    ASSERT_EQ(symlink("/dev/full", (dir.path("L.TXT")).c_str()), 0);
+    const CliRun r = runCli({"export", "L.pml"}, dir.root());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Disk full."), std::string::npos) << r.err;
 }
 
 TEST(CliExport, BadUsage) {
-    TempDir dir;
-    writeFile(dir / "L.pml", "/tmp\r\n");
-    EXPECT_EQ(runCli({"export"}, dir.path()).status, 2);
-    EXPECT_EQ(runCli({"export", "--jobs", "0", "L.pml"}, dir.path()).status, 2);
-    EXPECT_EQ(runCli({"export", "--jobs", "many", "L.pml"}, dir.path()).status, 2);
-    EXPECT_EQ(runCli({"export", "L.pml", "M.pml"}, dir.path()).status, 2);
-    EXPECT_EQ(runCli({"export", "--fast", "L.pml"}, dir.path()).status, 2);
-    EXPECT_FALSE(exists(dir / "L.TXT"));
+    test::TempTree dir;
+    writeFile(dir.path("L.pml"), "/tmp\r\n");
+    EXPECT_EQ(runCli({"export"}, dir.root()).status, 2);
+    EXPECT_EQ(runCli({"export", "--jobs", "0", "L.pml"}, dir.root()).status, 2);
+    EXPECT_EQ(runCli({"export", "--jobs", "many", "L.pml"}, dir.root()).status, 2);
+    EXPECT_EQ(runCli({"export", "L.pml", "M.pml"}, dir.root()).status, 2);
+    EXPECT_EQ(runCli({"export", "--fast", "L.pml"}, dir.root()).status, 2);
+    EXPECT_FALSE(exists(dir.path("L.TXT")));
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "output/DataFile.h"
+#include "tests/support/TempTree.h"
 #include "platform/ioerror.h"
 #include "stats/counting.h"
 
@@ -18,27 +19,6 @@ using namespace pelmora;
 using output::LineFigures;
 
 namespace {
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = "/tmp/pelmora-export-XXXXXX";
-        m_path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -249,53 +229,53 @@ TEST(WriteDataFile, CountErrorPropagatesBeforeTheLine) {
 // ---- the file on disk ---------------------------------------------------------------------
 
 TEST(ExportDataFile, WritesTheFileBesideTheList) {
-    TempDir dir;
+    test::TempTree dir;
     FakeCounter counter;
     const std::string name =
-        output::exportDataFile({"/a", "/b"}, dir / "week.pml", counter.function());
-    EXPECT_EQ(name, dir / "week.TXT");
-    EXPECT_EQ(readFile(name), "\"/a\",1,2,3,4\r\n\"/b\",1,2,3,4\r\n");
+        output::exportDataFile({"/a", "/b"}, dir.path("week.pml"), counter.function());
+    EXPECT_EQ(name, dir.path("week.TXT"));
+    EXPECT_EQ(test::readFile(name), "\"/a\",1,2,3,4\r\n\"/b\",1,2,3,4\r\n");
 }
 
 TEST(ExportDataFile, ReplacesAPreviousFileInFull) {
-    TempDir dir;
-    writeFile(dir / "L.TXT", std::string(5000, 'x'));
+    test::TempTree dir;
+    writeFile(dir.path("L.TXT"), std::string(5000, 'x'));
     FakeCounter counter;
-    output::exportDataFile({"/a"}, dir / "L.PML", counter.function());
-    const std::string first = readFile(dir / "L.TXT");
+    output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function());
+    const std::string first = test::readFile(dir.path("L.TXT"));
     EXPECT_EQ(first, "\"/a\",1,2,3,4\r\n");
-    output::exportDataFile({"/a"}, dir / "L.PML", counter.function());
-    EXPECT_EQ(readFile(dir / "L.TXT"), first);
+    output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function());
+    EXPECT_EQ(test::readFile(dir.path("L.TXT")), first);
 }
 
 TEST(ExportDataFile, FileThatCannotBeCreatedIsReported) {
-    TempDir dir;
+    test::TempTree dir;
     FakeCounter counter;
-    const std::string list = dir / "missing/L.PML";
+    const std::string list = dir.path("missing/L.PML");
     try {
         output::exportDataFile({"/a"}, list, counter.function());
         FAIL() << "no error raised";
     } catch (const platform::PelmoraError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + dir.path() + "/missing/L.TXT");
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + dir.root() + "/missing/L.TXT");
     }
     EXPECT_TRUE(counter.asked.empty());
 }
 
 TEST(ExportDataFile, DirectoryInTheWayCannotBeCreated) {
-    TempDir dir;
-    ASSERT_EQ(mkdir((dir / "L.TXT").c_str(), 0755), 0);
+    test::TempTree dir;
+    ASSERT_EQ(mkdir((dir.path("L.TXT")).c_str(), 0755), 0);
     FakeCounter counter;
-    EXPECT_THROW(output::exportDataFile({"/a"}, dir / "L.PML", counter.function()),
+    EXPECT_THROW(output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function()),
                  platform::PelmoraError);
     EXPECT_TRUE(counter.asked.empty());
 }
 
 TEST(ExportDataFile, FullDiskAtCloseReadsDiskFull) {
-    TempDir dir;
-    ASSERT_EQ(symlink("/dev/full", (dir / "L.TXT").c_str()), 0);
+    test::TempTree dir;
+    ASSERT_EQ(symlink("/dev/full", (dir.path("L.TXT")).c_str()), 0);
     FakeCounter counter;
     try {
-        output::exportDataFile({"/a", "/b"}, dir / "L.PML", counter.function());
+        output::exportDataFile({"/a", "/b"}, dir.path("L.PML"), counter.function());
         FAIL() << "no error raised";
     } catch (const platform::InOutError& e) {
         EXPECT_STREQ(e.what(), "Disk full");
@@ -304,8 +284,8 @@ TEST(ExportDataFile, FullDiskAtCloseReadsDiskFull) {
 }
 
 TEST(ExportDataFile, FullDiskMidwayStopsAtTheLineThatFilledTheBlock) {
-    TempDir dir;
-    ASSERT_EQ(symlink("/dev/full", (dir / "L.TXT").c_str()), 0);
+    test::TempTree dir;
+    ASSERT_EQ(symlink("/dev/full", (dir.path("L.TXT")).c_str()), 0);
     // Lines of exactly 100 bytes: "/" + 87 letters, quotes and comma, "1,2,3,4" + CR LF.
     const std::string entry = "/" + std::string(87, 'd');
     ASSERT_EQ(lineOf(entry, figures(1, 2, 3, 4)).size(), 100u);
@@ -313,7 +293,7 @@ TEST(ExportDataFile, FullDiskMidwayStopsAtTheLineThatFilledTheBlock) {
     FakeCounter counter;
     int lastProgress = 0;
     try {
-        output::exportDataFile(entries, dir / "L.PML", counter.function(),
+        output::exportDataFile(entries, dir.path("L.PML"), counter.function(),
                                [&](int done) { lastProgress = done; });
         FAIL() << "no error raised";
     } catch (const platform::InOutError& e) {
@@ -325,8 +305,8 @@ TEST(ExportDataFile, FullDiskMidwayStopsAtTheLineThatFilledTheBlock) {
 }
 
 TEST(FileSink, WritesInWholeBlocks) {
-    TempDir dir;
-    const std::string path = dir / "out";
+    test::TempTree dir;
+    const std::string path = dir.path("out");
     struct stat st {};
     output::FileSink sink(path);
     ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -340,7 +320,7 @@ TEST(FileSink, WritesInWholeBlocks) {
     sink.close();
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(static_cast<std::size_t>(st.st_size), output::FileSink::kBlockSize + 1000);
-    const std::string bytes = readFile(path);
+    const std::string bytes = test::readFile(path);
     EXPECT_EQ(bytes, std::string(1000, 'a') + std::string(output::FileSink::kBlockSize, 'b'));
 }
 
@@ -355,20 +335,20 @@ TEST(FileSink, TakesNothingAfterAFailure) {
 // ---- with the real count ------------------------------------------------------------------
 
 TEST(ExportWithCountTree, DeletedDirectoryGivesZeros) {
-    TempDir dir;
-    const std::string gone = dir / "gone";
+    test::TempTree dir;
+    const std::string gone = dir.path("gone");
     ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
     writeFile(gone + "/f", "12345");
     ASSERT_EQ(std::system(("rm -rf '" + gone + "'").c_str()), 0);
     OverheadGuard overhead(2048);
     const std::string name =
-        output::exportDataFile({gone}, dir / "L.PML", output::countWithCountTree);
-    EXPECT_EQ(readFile(name), "\"" + gone + "\",0,0,0,0\r\n");
+        output::exportDataFile({gone}, dir.path("L.PML"), output::countWithCountTree);
+    EXPECT_EQ(test::readFile(name), "\"" + gone + "\",0,0,0,0\r\n");
 }
 
 TEST(ExportWithCountTree, CountsTheTreeWithTheOverheadInForce) {
-    TempDir dir;
-    const std::string docs = dir / "docs";
+    test::TempTree dir;
+    const std::string docs = dir.path("docs");
     ASSERT_EQ(mkdir(docs.c_str(), 0755), 0);
     ASSERT_EQ(mkdir((docs + "/sub").c_str(), 0755), 0);
     writeFile(docs + "/a", std::string(900, 'a'));
@@ -382,11 +362,11 @@ TEST(ExportWithCountTree, CountsTheTreeWithTheOverheadInForce) {
     const std::string expected = "\"" + docs + "\",1,2," + std::to_string(bytes) + ",768\r\n";
     // With and without a trailing '/', twice in a row: the same lines.
     const std::string name =
-        output::exportDataFile({docs, docs + "/"}, dir / "L.PML", output::countWithCountTree);
-    const std::string first = readFile(name);
+        output::exportDataFile({docs, docs + "/"}, dir.path("L.PML"), output::countWithCountTree);
+    const std::string first = test::readFile(name);
     EXPECT_EQ(first, expected + "\"" + docs + "/\",1,2," + std::to_string(bytes) + ",768\r\n");
-    output::exportDataFile({docs, docs + "/"}, dir / "L.PML", output::countWithCountTree);
-    EXPECT_EQ(readFile(name), first);
+    output::exportDataFile({docs, docs + "/"}, dir.path("L.PML"), output::countWithCountTree);
+    EXPECT_EQ(test::readFile(name), first);
     // DirStats keeps the figures of the last entry.
     EXPECT_EQ(stats::DirStats.DirCount, 1);
     EXPECT_EQ(stats::DirStats.FileCount, 2);
