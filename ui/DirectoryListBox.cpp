@@ -145,8 +145,9 @@ void TDirectoryListBox::updateLabel() {
 }
 
 bool TDirectoryListBox::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_label &&
-        (event->type() == QEvent::Resize || event->type() == QEvent::FontChange))
+    // Type first: a label being destroyed still passes events through here.
+    if ((event->type() == QEvent::Resize || event->type() == QEvent::FontChange) &&
+        watched == m_label)
         updateLabel();
     return QListWidget::eventFilter(watched, event);
 }
