@@ -1,0 +1,105 @@
+// pelmora-cli report, run as its own process on a real list file; the PDF is read back
+// with pdftotext.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include "tests/report/ReportTestSupport.h"
+#include "tests/support/TempTree.h"
+
+using pelmora::test::TempTree;
+
+namespace {
+
+struct ProcessRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+ProcessRun run(const QString& program, const QStringList& args, const QString& workDir) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", "C.UTF-8");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(workDir);
+    p.start(program, args);
+    ProcessRun r;
+    if (!p.waitForFinished(120000)) return r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QString cli() {
+    return QCoreApplication::applicationDirPath() + "/../bin/pelmora-cli";
+}
+
+class ReportCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(QFile::exists(cli())) << "build pelmora-cli first";
+        if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+            GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    }
+    QString path(const std::string& relative) {
+        return QString::fromStdString(tree.path(relative));
+    }
+    std::string put(const std::string& relative, long long size) {
+        tree.dir(relative.substr(0, relative.rfind('/')));
+        return tree.file(relative, size);
+    }
+    TempTree tree;
+};
+
+}  // namespace
+
+TEST_F(ReportCli, WritesTheReportOfAListAsPdf) {
+    put("data/Alpha/one", 1000);
+    put("data/Alpha/two", 2000);
+    put("data/Alpha/three", 2500);
+    put("data/Beta/big", 1234567);
+    tree.write("LIST.PML", tree.path("data/Alpha") + "\r\n" + tree.path("data/Beta") + "\r\n");
+    const ProcessRun r = run(cli(), {"report", path("LIST.PML"), "-o", path("out.pdf")}, path(""));
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const ProcessRun text = run("pdftotext", {"-layout", path("out.pdf"), "-"}, path(""));
+    ASSERT_EQ(text.status, 0);
+    const QString& pdf = text.out;
+    EXPECT_TRUE(pdf.contains("File LIST.PML"));
+    EXPECT_TRUE(pdf.contains("Printed "));
+    EXPECT_TRUE(pdf.contains("Pelmora Report"));
+    EXPECT_TRUE(pdf.contains(
+        QRegularExpression("Directory\\s+Directories\\s+Files\\s+Total Size\\s+Total Overhead")));
+    EXPECT_TRUE(pdf.contains(QRegularExpression(QRegularExpression::escape(path("data/Alpha")) +
+                                                "\\s+0\\s+3\\s+5,500\\s+[\\d,]+\\n")))
+        << pdf.toStdString();
+    EXPECT_TRUE(pdf.contains(QRegularExpression(QRegularExpression::escape(path("data/Beta")) +
+                                                "\\s+0\\s+1\\s+1,234,567\\s+[\\d,]+\\n")));
+    EXPECT_TRUE(pdf.contains(
+        QRegularExpression("Totals for 2 Directories\\s+0\\s+4\\s+1,240,067\\s+[\\d,]+\\n")));
+    EXPECT_TRUE(pdf.contains("Page 1"));
+    EXPECT_FALSE(pdf.contains("Page 2"));
+}
+
+TEST_F(ReportCli, FailuresExitWithStatusOneAndAMessage) {
+    tree.write("LIST.PML", tree.path("x") + "\r\n");
+    ProcessRun r =
+        run(cli(), {"report", path("LIST.PML"), "-o", path("no/such/dir/out.pdf")}, path(""));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("Cannot create file")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("no/such/dir/out.pdf")));
+
+    r = run(cli(), {"report", path("MISSING.PML"), "-o", path("out.pdf")}, path(""));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.err.isEmpty());
+
+    r = run(cli(), {"report", path("LIST.PML")}, path(""));
+    EXPECT_EQ(r.status, 2);
+}
