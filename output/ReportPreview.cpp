@@ -100,6 +100,51 @@ QToolButton* toolButton(QWidget* parent, const char* name, const QString& hint, 
     return button;
 }
 
+// The zoom and print pictures, drawn here so that they look alike on every desktop.
+enum class Picture { FitPage, Hundred, PageWidth, Print };
+
+QIcon drawnIcon(Picture picture) {
+    QPixmap pixmap(24, 24);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 40, 40), 1.2));
+    p.setBrush(Qt::white);
+    switch (picture) {
+        case Picture::FitPage:
+            p.drawRect(QRectF(7.5, 3.5, 10, 14));
+            p.drawLine(QPointF(3, 20.5), QPointF(21, 20.5));
+            p.drawLine(QPointF(3, 1), QPointF(3, 20.5));
+            p.drawLine(QPointF(21, 1), QPointF(21, 20.5));
+            break;
+        case Picture::Hundred: {
+            QFont font = p.font();
+            font.setPixelSize(10);
+            font.setBold(true);
+            p.setFont(font);
+            p.drawRect(QRectF(1.5, 4.5, 21, 15));
+            p.drawText(QRectF(1.5, 4.5, 21, 15), Qt::AlignCenter, QStringLiteral("1:1"));
+            break;
+        }
+        case Picture::PageWidth:
+            p.drawRect(QRectF(4.5, 3.5, 15, 18));
+            p.drawLine(QPointF(1, 12), QPointF(23, 12));
+            p.drawLine(QPointF(1, 12), QPointF(4, 9));
+            p.drawLine(QPointF(1, 12), QPointF(4, 15));
+            p.drawLine(QPointF(23, 12), QPointF(20, 9));
+            p.drawLine(QPointF(23, 12), QPointF(20, 15));
+            break;
+        case Picture::Print:
+            p.drawRect(QRectF(6.5, 2.5, 11, 8));
+            p.setBrush(QColor(190, 190, 190));
+            p.drawRoundedRect(QRectF(2.5, 9.5, 19, 9), 2, 2);
+            p.setBrush(Qt::white);
+            p.drawRect(QRectF(6.5, 14.5, 11, 7));
+            break;
+    }
+    return QIcon(pixmap);
+}
+
 QIcon themed(const char* name, QStyle::StandardPixmap fallback) {
     return QIcon::fromTheme(QString::fromLatin1(name),
                             QApplication::style()->standardIcon(fallback));
@@ -119,12 +164,11 @@ TQRPreview::TQRPreview(std::vector<QPicture> pages, PageGeometry geometry, QStri
     setWindowTitle(QStringLiteral("Print Preview"));
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
 
-    auto* fit = toolButton(this, "ZoomToFit", QStringLiteral("Fit in Window"),
-                           themed("zoom-fit-best", QStyle::SP_TitleBarNormalButton));
-    auto* full = toolButton(this, "ZoomTo100", QStringLiteral("100%"),
-                            themed("zoom-original", QStyle::SP_TitleBarMaxButton));
+    auto* fit =
+        toolButton(this, "ZoomToFit", QStringLiteral("Fit in Window"), drawnIcon(Picture::FitPage));
+    auto* full = toolButton(this, "ZoomTo100", QStringLiteral("100%"), drawnIcon(Picture::Hundred));
     auto* width = toolButton(this, "ZoomToWidth", QStringLiteral("Page Width"),
-                             themed("zoom-fit-width", QStyle::SP_ToolBarHorizontalExtensionButton));
+                             drawnIcon(Picture::PageWidth));
     m_first = toolButton(this, "FirstPage", QStringLiteral("First page"),
                          themed("go-first", QStyle::SP_MediaSkipBackward));
     m_prev = toolButton(this, "PrevPage", QStringLiteral("Previous page"),
@@ -135,8 +179,8 @@ TQRPreview::TQRPreview(std::vector<QPicture> pages, PageGeometry geometry, QStri
                         themed("go-next", QStyle::SP_ArrowRight));
     m_last = toolButton(this, "LastPage", QStringLiteral("Last page"),
                         themed("go-last", QStyle::SP_MediaSkipForward));
-    auto* printButton = toolButton(this, "PrintButton", QStringLiteral("Print report"),
-                                   themed("document-print", QStyle::SP_DialogOkButton));
+    auto* printButton =
+        toolButton(this, "PrintButton", QStringLiteral("Print report"), drawnIcon(Picture::Print));
     auto* save = toolButton(this, "SaveReport", QStringLiteral("Save report"),
                             themed("document-save", QStyle::SP_DialogSaveButton));
     auto* load = toolButton(this, "LoadReport", QStringLiteral("Load report"),
