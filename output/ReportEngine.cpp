@@ -151,7 +151,9 @@ class ProgressScope {
 
 std::optional<PreparedReport> prepareReport(TQuickReport& report, const PrepareOptions& options) {
     PreparedReport out;
-    out.geometry = pageGeometry(report.PageSize.value_or(options.paper), report.LeftMargin);
+    QPageSize paper = report.PageSize.value_or(options.paper);
+    if (!paper.isValid()) paper = QPageSize(QPageSize::A4);
+    out.geometry = pageGeometry(paper, report.LeftMargin);
     std::function<QDateTime()> clock =
         options.clock ? options.clock : [] { return QDateTime::currentDateTime(); };
 

@@ -166,7 +166,7 @@ class TQuickReport {
 struct PrepareOptions {
     ProgressSink* progress = nullptr;
     std::function<QDateTime()> clock;  // unset: the current local time
-    QPageSize paper;                   // used when the report sets no PageSize
+    QPageSize paper;  // used when the report sets no PageSize; A4 when neither is valid
 };
 
 // Runs the callbacks and lays out every page. nullopt when cancelled through the progress
