@@ -14,6 +14,17 @@ namespace pelmora::list {
 
 using platform::PelmoraError;
 
+bool isDefaultListName(std::string_view path) {
+    const std::string_view bare = platform::bareName(path);
+    if (bare.size() != kDefaultListName.size()) return false;
+    for (std::size_t i = 0; i < bare.size(); ++i) {
+        char c = bare[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != kDefaultListName[i]) return false;
+    }
+    return true;
+}
+
 std::vector<std::string> parseListText(std::string_view data) {
     std::vector<std::string> lines;
     const std::size_t end = std::min(data.find('\0'), data.size());

@@ -9,6 +9,13 @@
 
 namespace pelmora::list {
 
+// The name a list has before the user names it.
+inline constexpr std::string_view kDefaultListName = "DEFAULT.PML";
+
+// True when the bare name of `path`, with ASCII a-z turned into A-Z and every other byte
+// unchanged, is "DEFAULT.PML": such a list counts as not yet named, whatever its folder.
+bool isDefaultListName(std::string_view path);
+
 // Cuts `data` into lines: stops at the first byte 0; CR LF, a lone CR and a lone LF each end
 // a line; empty lines are kept; a final end mark adds no empty line; nothing is trimmed.
 std::vector<std::string> parseListText(std::string_view data);

@@ -83,6 +83,18 @@ Lines loadBytes(const std::string& bytes) {
     return list.entries();
 }
 
+TEST(ListFileName, TheDefaultNameInAnyFolderAndLetterCase) {
+    for (const char* yes : {"DEFAULT.PML", "/opt/pelmora/DEFAULT.PML", "/home/a/lists/default.pml",
+                            "/x/Default.Pml", "default.pmL"})
+        EXPECT_TRUE(isDefaultListName(yes)) << yes;
+    for (const char* no : {"/x/DEFAULT.PML/", "/x/DEFAULT.PML ", "/x/ DEFAULT.PML", "/x/DEFAULT",
+                           "/x/DEFAULT.PMLX", "/x/DEFAULT_PML",
+                           "/x/DÉ"
+                           "FAULT.PML",
+                           "/DEFAULT.PML/other.pml", ""})
+        EXPECT_FALSE(isDefaultListName(no)) << no;
+}
+
 TEST(ListFileText, CutsLinesAtEveryKindOfEndMark) {
     EXPECT_EQ(parseListText("A\r\nB\r\n"), (Lines{"A", "B"}));
     EXPECT_EQ(parseListText("A\nB"), (Lines{"A", "B"}));
