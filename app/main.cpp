@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     platform::setApplicationHelpFile("Pelmora.hlp");
 
     // The main window; its creation runs FormCreate, which may carry out a whole batch run.
-    ui::TForm1 form(app::programArguments(argc, argv));
+    ui::TForm1 form(app::programArguments(argc, argv), &app::batchListName);
     if (form.windowState() & Qt::WindowMinimized)
         form.showMinimized();
     else

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QStatusBar>
 
-#include "app/CommandLine.h"
 #include "list/listfile.h"
 #include "platform/gui/HelpViewer.h"
 #include "platform/gui/dialogs.h"
@@ -20,8 +19,8 @@
 
 namespace pelmora::ui {
 
-TForm1::TForm1(std::vector<std::string> arguments, QWidget* parent)
-    : QMainWindow(parent), m_arguments(std::move(arguments)) {
+TForm1::TForm1(std::vector<std::string> arguments, BatchListNamer batchListName, QWidget* parent)
+    : QMainWindow(parent), m_arguments(std::move(arguments)), m_batchListName(batchListName) {
     buildLayout();
     buildMenus();
     connectCommands();
@@ -46,7 +45,9 @@ void TForm1::FormCreate() {
     setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
     list::ListModified = false;
     if (isBatchRun()) {
-        list::ListFileName = app::batchListName(platform::programDirectory(), m_arguments[0]);
+        list::ListFileName = m_batchListName != nullptr
+                                 ? m_batchListName(platform::programDirectory(), m_arguments[0])
+                                 : platform::programDirectory() + m_arguments[0];
         setWindowState(windowState() | Qt::WindowMinimized);
     } else {
         list::ListFileName = platform::programDirectory() + "DEFAULT.PML";

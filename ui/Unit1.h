@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "list/watchedlist.h"
@@ -31,9 +32,15 @@ class TDriveComboBox;
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
+    // The batch run's list file for (program directory, the one argument); start-up passes
+    // app::batchListName.
+    using BatchListNamer = std::string (*)(std::string_view programDir, std::string_view argument);
+
     // Builds the window and runs FormCreate. `arguments` are the program's arguments after the
-    // command-line rules (exactly one starts a batch run).
-    explicit TForm1(std::vector<std::string> arguments = {}, QWidget* parent = nullptr);
+    // command-line rules (exactly one starts a batch run, whose list file `batchListName`
+    // names; without it the argument is taken as it is, beside the program).
+    explicit TForm1(std::vector<std::string> arguments = {}, BatchListNamer batchListName = nullptr,
+                    QWidget* parent = nullptr);
     ~TForm1() override;
 
     // --- controls ---------------------------------------------------------------------------
@@ -142,6 +149,7 @@ class TForm1 : public QMainWindow {
     void setStatsLabel(QLabel* label, const std::string& text);
 
     std::vector<std::string> m_arguments;
+    BatchListNamer m_batchListName;
     list::WatchedList m_watchedList;
     TAboutBox* m_aboutBox = nullptr;
     QString m_hint;

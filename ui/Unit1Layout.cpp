@@ -106,7 +106,7 @@ void TForm1::buildLayout() {
     middle->addWidget(ListBox1, 1);
 
     auto* left = new QVBoxLayout(LeftPanel);
-    left->setContentsMargins(1, 1, 1, 1);
+    left->setContentsMargins(0, 0, 0, 0);  // the 1-pixel edge is the frame itself
     left->setSpacing(0);
 
     DirectoryListBox1 = new TDirectoryListBox(LeftPanel);
