@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include "ui/ListBox.h"
@@ -21,6 +22,18 @@ namespace pelmora::ui {
 namespace {
 
 const QColor kNavy(0x00, 0x00, 0x80);
+
+// Rows of a fixed height, whatever the font says.
+class FixedRowDelegate : public QStyledItemDelegate {
+  public:
+    FixedRowDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), m_height(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), m_height};
+    }
+
+  private:
+    int m_height;
+};
 
 QFont arial13() {
     QFont f(QStringLiteral("Arial"));
@@ -103,6 +116,7 @@ void TForm1::buildLayout() {
     ListBox1->setStatusTip(QStringLiteral("Right click for menu"));
     ListBox1->setProperty("helpContext", 1);
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+    ListBox1->setItemDelegate(new FixedRowDelegate(16, ListBox1));
     middle->addWidget(ListBox1, 1);
 
     auto* left = new QVBoxLayout(LeftPanel);

@@ -10,6 +10,7 @@
 #include <QStatusBar>
 #include <QToolTip>
 
+#include "platform/locale.h"
 #include "tests/ui/ShellFixture.h"
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
@@ -79,6 +80,24 @@ TEST_F(MainWindow, FontsAndColoursFollowTheDesign) {
     EXPECT_EQ(f.FileNameLabel->palette().color(QPalette::WindowText), navy);
     EXPECT_EQ(f.TotDirsLabel->palette().color(QPalette::WindowText), navy);
     EXPECT_EQ(f.DirectoryLabel->palette().color(QPalette::WindowText), navy);
+}
+
+TEST_F(MainWindow, WatchedListRowsAreSixteenPixelsHigh) {
+    TForm1& f = createForm();
+    f.watchedList().add("/a");
+    f.watchedList().add("/b");
+    QApplication::processEvents();
+    EXPECT_EQ(f.ListBox1->visualRect(f.ListBox1->model()->index(1, 0)).top() -
+                  f.ListBox1->visualRect(f.ListBox1->model()->index(0, 0)).top(),
+              16);
+}
+
+TEST_F(MainWindow, ALocaleChangeRereadsTheThousandsSeparator) {
+    TForm1& f = createForm();
+    stats::setThousandsSeparator('#');
+    QEvent change(QEvent::LocaleChange);
+    QApplication::sendEvent(&f, &change);
+    EXPECT_EQ(stats::thousandsSeparator(), platform::localeThousandsSeparator());
 }
 
 TEST_F(MainWindow, ResizingStretchesTheListAndKeepsThePanels) {
