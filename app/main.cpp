@@ -10,11 +10,42 @@
 //              help viewer and printer (gui/)
 //   cli/       pelmora-cli: the same services without a window
 #include <QApplication>
-#include <QLabel>
+#include <QTimer>
+#include <algorithm>
+#include <clocale>
+
+#include "app/CommandLine.h"
+#include "app/Registry.h"
+#include "platform/gui/HelpViewer.h"
+#include "stats/formatcount.h"
+#include "ui/Unit1.h"
+#include "ui/about.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QLabel placeholder("Pelmora");
-    placeholder.show();
-    return app.exec();
+    using namespace pelmora;
+    QApplication application(argc, argv);
+    std::setlocale(LC_ALL, "");
+    stats::refreshThousandsSeparator();
+
+    QApplication::setApplicationName(QStringLiteral("Pelmora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Pelmora"));
+    platform::setApplicationHelpFile("Pelmora.hlp");
+
+    // The main window; its creation runs FormCreate, which may carry out a whole batch run.
+    ui::TForm1 form(app::programArguments(argc, argv), &app::batchListName);
+    if (form.windowState() & Qt::WindowMinimized)
+        form.showMinimized();
+    else
+        form.show();
+
+    // The About box, hidden until Help > About...; its creation writes the registry entries.
+    ui::TAboutBox aboutBox(&app::WriteRegistryEntries, &form);
+    form.setAboutBox(&aboutBox);
+
+    // The report window is created here, hidden.
+
+    // A quit request made during start-up ends the loop on its first turn.
+    if (form.quitRequested()) QTimer::singleShot(0, &application, &QCoreApplication::quit);
+    const int loopStatus = QApplication::exec();
+    return std::max(loopStatus, form.batchExitStatus());
 }

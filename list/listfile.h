@@ -9,6 +9,13 @@
 
 namespace pelmora::list {
 
+// The name a list has before the user names it.
+inline constexpr std::string_view kDefaultListName = "DEFAULT.PML";
+
+// True when the bare name of `path`, with ASCII a-z turned into A-Z and every other byte
+// unchanged, is "DEFAULT.PML": such a list counts as not yet named, whatever its folder.
+bool isDefaultListName(std::string_view path);
+
 // Cuts `data` into lines: stops at the first byte 0; CR LF, a lone CR and a lone LF each end
 // a line; empty lines are kept; a final end mark adds no empty line; nothing is trimmed.
 std::vector<std::string> parseListText(std::string_view data);
@@ -16,15 +23,21 @@ std::vector<std::string> parseListText(std::string_view data);
 // Every entry followed by CR LF; an empty list gives the empty text.
 std::string formatListText(const std::vector<std::string>& entries);
 
-// Reads the whole file; raises PelmoraError("Cannot open file " + path) when it cannot.
+// Reads the whole file; raises PelmoraError("Cannot open file " + path) when it cannot be
+// opened or read, or is not a regular file (a directory, a fifo). Lines of any length are
+// kept whole.
 std::vector<std::string> readListFile(const std::string& path);
 
-// Clears `list` and adds every line of the file at its sorted place (loading).
+// Reads the file, then replaces the contents of `list` with its lines, each at its sorted
+// place (loading). A file that cannot be read leaves `list` untouched; a list that fills up
+// keeps the lines taken so far and raises "Unable to insert a line".
 void loadList(WatchedList& list, const std::string& path);
 
 // Writes the list, replacing the file atomically and keeping its permissions. Raises
 // PelmoraError("Cannot create file " + path) or PelmoraError("Stream write error"); the
-// previous file stays whole on failure.
+// previous file stays whole on failure and no temporary file is left behind. A symbolic link
+// is followed: the file it points to is replaced, the link stays. Only a regular file that is
+// writable for the process is replaced.
 void saveList(const WatchedList& list, const std::string& path);
 
 }  // namespace pelmora::list

@@ -390,12 +390,12 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
     // Iterative glob with backtracking to the last '*'.
     std::size_t n = 0, m = 0, starM = std::string_view::npos, starN = 0;
     while (n < name.size()) {
-        if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
-            ++n;
-            ++m;
-        } else if (m < mask.size() && mask[m] == '*') {
+        if (m < mask.size() && mask[m] == '*') {
             starM = m++;
             starN = n;
+        } else if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
+            ++n;
+            ++m;
         } else if (starM != std::string_view::npos) {
             m = starM + 1;
             n = ++starN;

@@ -1,6 +1,8 @@
 #include "ui/ListBox.h"
 
 #include <QFile>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
 
 #include "platform/ioerror.h"
 
@@ -32,11 +34,58 @@ QVariant WatchedListModel::data(const QModelIndex& index, int role) const {
     return QFile::decodeName(QByteArray(e.data(), static_cast<qsizetype>(e.size())));
 }
 
+namespace {
+
+class FixedRowDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.setHeight(ListBox::kRowHeight);
+        return s;
+    }
+};
+
+}  // namespace
+
 ListBox::ListBox(list::WatchedList& list, QWidget* parent)
     : QListView(parent), m_list(list), m_model(new WatchedListModel(list, this)) {
     setModel(m_model);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setUniformItemSizes(true);
+    setItemDelegate(new FixedRowDelegate(this));
+}
+
+void ListBox::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QListView::mousePressEvent(event);
+}
+
+void ListBox::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() & Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QListView::mouseMoveEvent(event);
+}
+
+void ListBox::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QListView::mouseReleaseEvent(event);
+}
+
+void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QListView::mouseDoubleClickEvent(event);
 }
 
 bool ListBox::isSelected(int index) const {

@@ -1,5 +1,6 @@
 // ListBox1: the watched list as a sorted list box with extended multi-selection and a
-// current item. The WatchedList it shows is the only store of the entries.
+// current item. The WatchedList it shows is the only store of the entries; rows show the
+// entries' bytes decoded for the screen.
 #pragma once
 
 #include <QAbstractListModel>
@@ -11,18 +12,18 @@ namespace pelmora::ui {
 
 class WatchedListModel : public QAbstractListModel {
     Q_OBJECT
-public:
+  public:
     explicit WatchedListModel(list::WatchedList& list, QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-private:
+  private:
     list::WatchedList& m_list;
 };
 
 class ListBox : public QListView {
     Q_OBJECT
-public:
+  public:
     explicit ListBox(list::WatchedList& list, QWidget* parent = nullptr);
 
     list::WatchedList& list() { return m_list; }
@@ -30,9 +31,19 @@ public:
     // The list-box operations beside those of WatchedList.
     bool isSelected(int index) const;  // raises "List index out of bounds" outside the list
     int selectionCount() const;
-    int currentIndex() const;          // -1 only for an empty list
+    int currentIndex() const;  // -1 only for an empty list
 
-private:
+    static constexpr int kRowHeight = 16;
+
+  protected:
+    // A right click opens the popup menu only: it moves neither the highlighting nor the
+    // current item.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+  private:
     list::WatchedList& m_list;
     WatchedListModel* m_model;
 };

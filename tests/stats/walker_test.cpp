@@ -197,6 +197,10 @@ TEST(Walker, WildcardMasks) {
     EXPECT_TRUE(MatchesMask("report-2024.txt", "*2024*.t?t"));
     EXPECT_FALSE(MatchesMask("report.TXT", "*.txt"));
     EXPECT_TRUE(MatchesMask("", "*"));
+    // A '*' in the name is an ordinary character; in the mask it is always the wildcard.
+    EXPECT_TRUE(MatchesMask("a**", "a*"));
+    EXPECT_TRUE(MatchesMask("a*b", "a*"));
+    EXPECT_FALSE(MatchesMask("a*b", "a*c"));
     EXPECT_FALSE(MatchesMask("x", ""));
 }
 

@@ -1,0 +1,31 @@
+// The program's entries in the machine-wide store, written at every start and never read.
+//
+// On Linux the store is a set of files below a machine-wide root ("/" unless
+// PELMORA_SYSTEM_ROOT or setSystemRoot says otherwise):
+//   etc/xdg/<maker>/<product>.conf    a key file holding the group [<version>]
+//   usr/local/share/applications/<program>.desktop
+//                                     the application path: Exec= the program's full path,
+//                                     Path= its directory
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pelmora::app {
+
+// Records maker/product/version and the program's path. Returns false, silently, when a
+// folder of the store cannot be opened or created (no rights to the machine-wide root);
+// raises PelmoraError("Failed to create key " + file) when an entry cannot be created and
+// PelmoraError("Failed to set data for '" + value + "'") when a value cannot be written.
+bool WriteRegistryEntries(std::string_view maker, std::string_view product,
+                          std::string_view version);
+
+// The machine-wide root; ends in '/'.
+std::string systemRoot();
+// Replaces the root (tests); an empty text goes back to PELMORA_SYSTEM_ROOT or "/".
+void setSystemRoot(std::string root);
+
+// The desktop entry's text for a program at `programPath` in `directory`.
+std::string desktopEntryText(std::string_view programPath, std::string_view directory);
+
+}  // namespace pelmora::app

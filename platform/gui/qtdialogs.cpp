@@ -1,0 +1,226 @@
+// The real boxes: the message dialog with its fixed button order, the plain notice, the error
+// box and Qt's own (non-native) file dialogs.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "platform/gui/dialogs.h"
+#include "platform/gui/qtdialogs_p.h"
+
+namespace pelmora::platform {
+
+namespace {
+
+struct ButtonInfo {
+    MsgDlgButton button;
+    const char* caption;
+    int result;
+};
+
+// The fixed order of the message dialog's buttons.
+constexpr ButtonInfo kButtons[] = {
+    {mbYes, "&Yes", mrYes},          {mbNo, "&No", mrNo},          {mbOK, "OK", mrOk},
+    {mbCancel, "Cancel", mrCancel},  {mbAbort, "&Abort", mrAbort}, {mbRetry, "&Retry", mrRetry},
+    {mbIgnore, "&Ignore", mrIgnore}, {mbAll, "&All", mrAll},       {mbHelp, "&Help", mrNone},
+};
+
+QString fromBytes(std::string_view s) {
+    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string toBytes(const QString& path) {
+    const QByteArray b = QFile::encodeName(path);
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+}  // namespace
+
+MessageBox::MessageBox(const QString& caption, QStyle::StandardPixmap icon, bool hasIcon,
+                       const QString& text, unsigned buttons, unsigned defaultButton,
+                       unsigned cancelButton)
+    : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
+    setObjectName(QStringLiteral("MessageBox"));
+    setWindowTitle(caption);
+    setModal(true);
+    auto* column = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    column->addLayout(row);
+    if (hasIcon) {
+        auto* iconLabel = new QLabel(this);
+        iconLabel->setObjectName(QStringLiteral("Icon"));
+        iconLabel->setPixmap(style()->standardIcon(icon).pixmap(32, 32));
+        iconLabel->setAlignment(Qt::AlignTop);
+        row->addWidget(iconLabel);
+    }
+    auto* message = new QLabel(text, this);
+    message->setObjectName(QStringLiteral("Message"));
+    message->setTextFormat(Qt::PlainText);
+    row->addWidget(message, 1);
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch(1);
+    for (const ButtonInfo& b : kButtons) {
+        if ((buttons & b.button) == 0) continue;
+        auto* pb = new QPushButton(QString::fromLatin1(b.caption), this);
+        pb->setObjectName(QString::fromLatin1(b.caption).remove(QLatin1Char('&')));
+        pb->setAutoDefault(true);
+        const int result = b.result;
+        connect(pb, &QPushButton::clicked, this, [this, result] { done(result); });
+        buttonRow->addWidget(pb);
+        m_buttons.push_back(pb);
+        if (b.button == defaultButton) {
+            pb->setDefault(true);
+            m_default = pb;
+        }
+        if (b.button == cancelButton) m_cancel = pb;
+    }
+    buttonRow->addStretch(1);
+    column->addLayout(buttonRow);
+}
+
+void MessageBox::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    if (m_default != nullptr)
+        m_default->setFocus(Qt::OtherFocusReason);
+    else if (!m_buttons.empty())
+        m_buttons.front()->setFocus(Qt::OtherFocusReason);
+}
+
+void MessageBox::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (m_cancel != nullptr) m_cancel->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// Reached through the close box only (Escape is handled above): it answers Cancel, whatever
+// buttons are shown.
+void MessageBox::reject() {
+    done(mrCancel);
+}
+
+QString qtNameFilters(std::string_view filter) {
+    const QStringList parts = fromBytes(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        QString description = parts[i];
+        if (!description.contains(QLatin1Char('(') + patterns + QLatin1Char(')')))
+            description += QStringLiteral(" (") + patterns + QLatin1Char(')');
+        filters << description;
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+namespace {
+
+class QtDialogs final : public Dialogs {
+  public:
+    int messageDlg(std::string_view text, MsgDlgType type, unsigned buttons, int) override {
+        unsigned def = (buttons & mbOK)      ? mbOK
+                       : (buttons & mbYes)   ? mbYes
+                       : (buttons & mbRetry) ? mbRetry
+                                             : 0u;
+        unsigned cancel = (buttons & mbCancel) ? mbCancel
+                          : (buttons & mbNo)   ? mbNo
+                          : (buttons & mbOK)   ? mbOK
+                                               : 0u;
+        return messageDlgEx(text, type, buttons, def, cancel);
+    }
+
+    int messageDlgEx(std::string_view text, MsgDlgType type, unsigned buttons,
+                     unsigned defaultButton, unsigned cancelButton) override {
+        QString caption;
+        QStyle::StandardPixmap icon = QStyle::SP_MessageBoxInformation;
+        switch (type) {
+            case MsgDlgType::Warning:
+                caption = QStringLiteral("Warning");
+                icon = QStyle::SP_MessageBoxWarning;
+                break;
+            case MsgDlgType::Error:
+                caption = QStringLiteral("Error");
+                icon = QStyle::SP_MessageBoxCritical;
+                break;
+            case MsgDlgType::Information:
+                caption = QStringLiteral("Information");
+                icon = QStyle::SP_MessageBoxInformation;
+                break;
+            case MsgDlgType::Confirmation:
+                caption = QStringLiteral("Confirm");
+                icon = QStyle::SP_MessageBoxQuestion;
+                break;
+        }
+        MessageBox box(caption, icon, true, fromBytes(text), buttons, defaultButton, cancelButton);
+        return box.exec();
+    }
+
+    void notice(std::string_view text) override {
+        MessageBox box(QStringLiteral("Pelmora"), QStyle::SP_CustomBase, false, fromBytes(text),
+                       mbOK, mbOK, mbOK);
+        box.exec();
+    }
+
+    void errorBox(std::string_view message) override {
+        MessageBox box(QStringLiteral("Pelmora"), QStyle::SP_MessageBoxCritical, true,
+                       fromBytes(message) + QLatin1Char('.'), mbOK, mbOK, mbOK);
+        box.exec();
+    }
+
+    std::optional<std::string> openFileName(const FileDialogOptions& o) override {
+        return run(o, QFileDialog::AcceptOpen);
+    }
+
+    std::optional<std::string> saveFileName(const FileDialogOptions& o) override {
+        return run(o, QFileDialog::AcceptSave);
+    }
+
+  private:
+    static std::optional<std::string> run(const FileDialogOptions& o,
+                                          QFileDialog::AcceptMode mode) {
+        QFileDialog dialog(QApplication::activeWindow(), fromBytes(o.title));
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setAcceptMode(mode);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !o.overwritePrompt);
+        if (!o.defaultExt.empty()) dialog.setDefaultSuffix(fromBytes(o.defaultExt));
+        const QStringList filters = qtNameFilters(o.filter).split(QStringLiteral(";;"));
+        if (!o.filter.empty()) {
+            dialog.setNameFilters(filters);
+            const qsizetype index = o.filterIndex - 1;
+            if (index >= 0 && index < filters.size()) dialog.selectNameFilter(filters[index]);
+        }
+        if (!o.initialDir.empty()) dialog.setDirectory(QFile::decodeName(o.initialDir.c_str()));
+        if (!o.fileName.empty()) dialog.selectFile(QFile::decodeName(o.fileName.c_str()));
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        const QStringList chosen = dialog.selectedFiles();
+        if (chosen.isEmpty()) return std::nullopt;
+        return toBytes(chosen.front());
+    }
+};
+
+}  // namespace
+
+Dialogs& qtDialogs() {
+    static QtDialogs instance;
+    return instance;
+}
+
+}  // namespace pelmora::platform

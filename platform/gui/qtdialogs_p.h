@@ -1,0 +1,40 @@
+// The message box behind the Qt dialogs; exposed for the tests that press its keys.
+#pragma once
+
+#include <QDialog>
+#include <QStyle>
+#include <string_view>
+#include <vector>
+
+class QPushButton;
+
+namespace pelmora::platform {
+
+// Buttons in the fixed order Yes, No, OK, Cancel, Abort, Retry, Ignore, All, Help; Enter
+// presses the default button (or the focused one), Escape the cancel button (nothing when there
+// is none); the close box answers mrCancel. exec() returns the ModalResult.
+class MessageBox : public QDialog {
+    Q_OBJECT
+  public:
+    MessageBox(const QString& caption, QStyle::StandardPixmap icon, bool hasIcon,
+               const QString& text, unsigned buttons, unsigned defaultButton,
+               unsigned cancelButton);
+    const std::vector<QPushButton*>& buttons() const { return m_buttons; }
+
+  public slots:
+    void reject() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    std::vector<QPushButton*> m_buttons;
+    QPushButton* m_default = nullptr;
+    QPushButton* m_cancel = nullptr;
+};
+
+// "Desc|*.A|All|*.*" as Qt name filters "Desc (*.A);;All (*.*)".
+QString qtNameFilters(std::string_view filter);
+
+}  // namespace pelmora::platform

@@ -1,0 +1,104 @@
+// The About box: its contents, the registry step of its creation, and closing it with Enter.
+#include <QAction>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "platform/ioerror.h"
+#include "tests/ui/ShellFixture.h"
+#include "ui/about.h"
+
+namespace pelmora::test {
+namespace {
+
+std::vector<std::string> g_registryCalls;
+
+bool recordRegistry(std::string_view maker, std::string_view product, std::string_view version) {
+    g_registryCalls.push_back(std::string(maker) + "|" + std::string(product) + "|" +
+                              std::string(version));
+    return false;
+}
+
+bool failingRegistry(std::string_view, std::string_view, std::string_view) {
+    throw platform::PelmoraError("Failed to create key X");
+}
+
+// Presses `key` in the modal window once its event loop runs.
+void pressInModalWhenShown(int key, bool* seen) {
+    QTimer::singleShot(0, [key, seen] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) return;
+        *seen = true;
+        QWidget* target = modal->focusWidget() != nullptr ? modal->focusWidget() : modal;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+    });
+}
+
+using AboutBox = ShellTest;
+
+TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
+    g_registryCalls.clear();
+    ui::TAboutBox box(&recordRegistry);
+    EXPECT_EQ(g_registryCalls, (std::vector<std::string>{"Quillon|Pelmora|2.0"}));
+    EXPECT_TRUE(dialogs.calls().empty());  // the result is ignored
+    EXPECT_FALSE(box.isVisible());
+    EXPECT_EQ(box.windowTitle(), "Pelmora");
+    EXPECT_EQ(box.size(), QSize(360, 218));
+    EXPECT_EQ(box.ProductName->text(), "Pelmora");
+    EXPECT_EQ(box.ProductName->pos(), QPoint(170, 10));
+    EXPECT_EQ(box.ProductName->font().pixelSize(), 19);
+    EXPECT_TRUE(box.ProductName->font().bold());
+    EXPECT_EQ(box.ProductName->palette().color(QPalette::WindowText), QColor(0, 0, 0x80));
+    EXPECT_EQ(box.Version->text(), "Version 2.0");
+    EXPECT_EQ(box.Version->pos(), QPoint(170, 34));
+    EXPECT_EQ(box.Version->font().pixelSize(), 11);
+    EXPECT_EQ(box.Version->palette().color(QPalette::WindowText), QColor(0x80, 0, 0));
+    EXPECT_EQ(box.Image1->geometry(), QRect(8, 10, 147, 200));
+    EXPECT_EQ(box.Image1->pixmap().size(), QSize(147, 200));
+    EXPECT_EQ(box.OKButton->geometry(), QRect(222, 183, 57, 27));
+    EXPECT_EQ(box.OKButton->text(), "OK");
+    EXPECT_TRUE(box.OKButton->isDefault());
+    const Qt::WindowFlags flags = box.windowFlags();
+    EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowSystemMenuHint);
+    EXPECT_FALSE(flags & Qt::WindowMinMaxButtonsHint);
+}
+
+TEST_F(AboutBox, AnErrorWhileRecordingIsShownAndTheBoxIsStillCreated) {
+    ui::TAboutBox box(&failingRegistry);
+    EXPECT_EQ(dialogs.errors(), (std::vector<std::string>{"Failed to create key X"}));
+    EXPECT_EQ(box.Version->text(), "Version 2.0");
+}
+
+TEST_F(AboutBox, HelpAboutShowsItModallyAndEnterClosesIt) {
+    ui::TForm1& f = createForm();
+    ui::TAboutBox box(nullptr, &f);
+    f.setAboutBox(&box);
+    bool seen = false;
+    pressInModalWhenShown(Qt::Key_Return, &seen);
+    f.About1->trigger();
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(box.isVisible());
+    EXPECT_EQ(box.result(), QDialog::Accepted);
+}
+
+TEST_F(AboutBox, EscapeDoesNotCloseIt) {
+    ui::TAboutBox box;
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) return;
+        seen = true;
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(modal, &esc);
+        EXPECT_TRUE(box.isVisible());
+        box.OKButton->click();
+    });
+    EXPECT_EQ(box.exec(), QDialog::Accepted);
+    EXPECT_TRUE(seen);
+}
+
+}  // namespace
+}  // namespace pelmora::test

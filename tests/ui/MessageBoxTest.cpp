@@ -1,0 +1,140 @@
+// The real Qt boxes: captions, icons, the fixed button order, Enter, Escape and the close box.
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "platform/gui/dialogs.h"
+#include "platform/gui/qtdialogs_p.h"
+
+namespace pelmora::test {
+namespace {
+
+using platform::MsgDlgType;
+using platform::qtDialogs;
+
+struct Seen {
+    bool shown = false;
+    QString title;
+    QStringList buttons;
+    QString text;
+    bool hasIcon = false;
+};
+
+// Once the next modal box runs, records what it shows and then does `act` to it.
+void whenShown(Seen& seen, std::function<void(QWidget*)> act) {
+    QTimer::singleShot(0, [&seen, act] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr) return;
+        seen.shown = true;
+        seen.title = box->windowTitle();
+        for (auto* b : box->findChildren<QPushButton*>()) seen.buttons << b->text();
+        if (auto* m = box->findChild<QLabel*>("Message")) seen.text = m->text();
+        seen.hasIcon = box->findChild<QLabel*>("Icon") != nullptr;
+        act(box);
+    });
+}
+
+void press(QWidget* box, int key) {
+    QWidget* target = box->focusWidget() != nullptr ? box->focusWidget() : box;
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &e);
+}
+
+TEST(MessageBoxes, ButtonsStandInTheFixedOrderWithTheirCaptions) {
+    Seen seen;
+    whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Escape); });
+    const int r = qtDialogs().messageDlg(
+        "Save?", MsgDlgType::Confirmation,
+        platform::mbCancel | platform::mbNo | platform::mbYes | platform::mbAll, 0);
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.title, "Confirm");
+    EXPECT_EQ(seen.buttons, QStringList({"&Yes", "&No", "Cancel", "&All"}));
+    EXPECT_EQ(seen.text, "Save?");
+    EXPECT_TRUE(seen.hasIcon);
+    EXPECT_EQ(r, platform::mrCancel);  // Escape presses Cancel when it is shown
+}
+
+TEST(MessageBoxes, EnterPressesOkElseYesAndEscapeCancelElseNoElseOk) {
+    struct Case {
+        unsigned buttons;
+        int key;
+        int expected;
+    } cases[] = {
+        {platform::mbOK | platform::mbCancel, Qt::Key_Return, platform::mrOk},
+        {platform::mbYes | platform::mbNo, Qt::Key_Return, platform::mrYes},
+        {platform::mbRetry | platform::mbCancel, Qt::Key_Return, platform::mrRetry},
+        {platform::mbYes | platform::mbNo, Qt::Key_Escape, platform::mrNo},
+        {platform::mbOK, Qt::Key_Escape, platform::mrOk},
+    };
+    for (const Case& c : cases) {
+        Seen seen;
+        whenShown(seen, [&c](QWidget* box) { press(box, c.key); });
+        EXPECT_EQ(qtDialogs().messageDlg("q", MsgDlgType::Information, c.buttons, 0), c.expected)
+            << c.buttons;
+        EXPECT_TRUE(seen.shown);
+        EXPECT_EQ(seen.title, "Information");
+    }
+}
+
+TEST(MessageBoxes, TheCloseBoxAnswersCancel) {
+    Seen seen;
+    whenShown(seen, [](QWidget* box) { box->close(); });
+    EXPECT_EQ(
+        qtDialogs().messageDlgEx("q", MsgDlgType::Information, platform::mbYes | platform::mbNo,
+                                 platform::mbYes, platform::mbNo),
+        platform::mrCancel);
+    EXPECT_TRUE(seen.shown);
+}
+
+TEST(MessageBoxes, ABoxWithoutCancelButtonIgnoresEscape) {
+    Seen seen;
+    bool stillOpen = false;
+    whenShown(seen, [&stillOpen](QWidget* box) {
+        press(box, Qt::Key_Escape);
+        stillOpen = box->isVisible();
+        box->findChild<QPushButton*>()->click();
+    });
+    EXPECT_EQ(qtDialogs().messageDlgEx("Pelmora: File x not found.", MsgDlgType::Warning,
+                                       platform::mbAbort, 0, 0),
+              platform::mrAbort);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(seen.title, "Warning");
+    EXPECT_EQ(seen.buttons, QStringList({"&Abort"}));
+}
+
+TEST(MessageBoxes, TheNoticeHasNoIconAndOneOk) {
+    Seen seen;
+    whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Escape); });
+    qtDialogs().notice("The list is empty.");
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.title, "Pelmora");
+    EXPECT_EQ(seen.buttons, QStringList({"OK"}));
+    EXPECT_FALSE(seen.hasIcon);
+    EXPECT_EQ(seen.text, "The list is empty.");
+}
+
+TEST(MessageBoxes, TheErrorBoxEndsTheMessageWithAFullStop) {
+    Seen seen;
+    whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Return); });
+    qtDialogs().errorBox("Cannot open file /x/DEFAULT.PML");
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.title, "Pelmora");
+    EXPECT_EQ(seen.text, "Cannot open file /x/DEFAULT.PML.");
+    EXPECT_TRUE(seen.hasIcon);
+    EXPECT_EQ(seen.buttons, QStringList({"OK"}));
+}
+
+TEST(MessageBoxes, FileDialogFiltersBecomeQtNameFilters) {
+    EXPECT_EQ(platform::qtNameFilters("Pelmora Files (*.PML)|*.PML|All Files (*.*)|*.*"),
+              "Pelmora Files (*.PML);;All Files (*.*)");
+    EXPECT_EQ(platform::qtNameFilters("Text|*.txt;*.TXT"), "Text (*.txt *.TXT)");
+    EXPECT_EQ(platform::qtNameFilters(""), "");
+}
+
+}  // namespace
+}  // namespace pelmora::test

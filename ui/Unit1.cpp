@@ -1,0 +1,125 @@
+// Form1's creation, the start-up handler, closing and the window's own commands.
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QLabel>
+#include <QStatusBar>
+
+#include "list/listfile.h"
+#include "platform/gui/HelpViewer.h"
+#include "platform/gui/dialogs.h"
+#include "platform/paths.h"
+#include "stats/counting.h"
+#include "stats/formatcount.h"
+#include "ui/ListBox.h"
+#include "ui/Navigator.h"
+#include "ui/about.h"
+
+namespace pelmora::ui {
+
+TForm1::TForm1(std::vector<std::string> arguments, BatchListNamer batchListName, QWidget* parent)
+    : QMainWindow(parent), m_arguments(std::move(arguments)), m_batchListName(batchListName) {
+    buildLayout();
+    buildMenus();
+    connectCommands();
+    installHintDisplay();
+    // The client area is 542 x 334 below the menu bar.
+    resize(542, 334 + menuBar()->sizeHint().height());
+
+    platform::runGuarded([this] {
+        DriveComboBox1->setDirList(DirectoryListBox1);
+        if (DirectoryListBox1->directory().empty())
+            DirectoryListBox1->setDirectory(platform::currentDirectory());
+    });
+    // An error inside FormCreate ends it there; the window is still created.
+    if (!platform::runGuarded([this] { FormCreate(); }) && isBatchRun()) m_batchExitStatus = 1;
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+    m_hintInstalled = true;
+    platform::setApplicationHelpFile(platform::programDirectory() + "Pelmora.hlp");
+    setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
+    list::ListModified = false;
+    if (isBatchRun()) {
+        list::ListFileName = m_batchListName != nullptr
+                                 ? m_batchListName(platform::programDirectory(), m_arguments[0])
+                                 : platform::programDirectory() + m_arguments[0];
+        setWindowState(windowState() | Qt::WindowMinimized);
+    } else {
+        list::ListFileName = platform::programDirectory() + "DEFAULT.PML";
+    }
+    setAutoSizeText(FileNameLabel,
+                    displayPath(std::string(platform::bareName(list::ListFileName))));
+    if (platform::fileExists(list::ListFileName)) {
+        list::loadList(m_watchedList, list::ListFileName);
+        if (isBatchRun()) {
+            CreateDataFileClick();
+            requestQuit();
+        }
+    } else if (isBatchRun()) {
+        platform::dialogs().messageDlgEx("Pelmora: File " + list::ListFileName + " not found.",
+                                         platform::MsgDlgType::Warning, platform::mbAbort, 0, 0);
+        m_batchExitStatus = 1;
+        requestQuit();
+    }
+}
+
+void TForm1::requestQuit() {
+    m_quitRequested = true;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    bool canClose = false;
+    if (!platform::runGuarded([&] { canClose = FormCloseQuery(); }) || !canClose) {
+        event->ignore();
+        return;
+    }
+    platform::runGuarded([this] { FormClose(); });
+    event->accept();
+    // Closing the main window ends the program, whatever other windows exist.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TForm1::Button8Click() {
+    close();
+}
+
+void TForm1::FormClose() {
+    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_QUIT, 0);
+}
+
+void TForm1::Button10Click() {
+    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_FINDER, 0);
+}
+
+void TForm1::SearchforHelpOn1Click() {
+    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_PARTIALKEY,
+                                   0);
+}
+
+void TForm1::Button4Click() {
+    if (m_aboutBox != nullptr) m_aboutBox->exec();
+}
+
+void TForm1::DriveComboBox1Change() {
+    setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
+}
+
+void TForm1::DirectoryListBox1Change() {
+    setAutoSizeText(TotDirsLabel, QString());
+    setAutoSizeText(TotFilesLabel, QString());
+    setAutoSizeText(TotSizeLabel, QString());
+    setAutoSizeText(OverheadLabel, QString());
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    // The thousands separator follows the system's settings.
+    if (event->type() == QEvent::LocaleChange) stats::refreshThousandsSeparator();
+    QMainWindow::changeEvent(event);
+}
+
+}  // namespace pelmora::ui

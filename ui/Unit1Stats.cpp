@@ -1,0 +1,53 @@
+// The Stats command: counts the navigator's current directory into the four figure labels.
+#include <QApplication>
+#include <QLabel>
+
+#include "platform/gui/dialogs.h"
+#include "platform/paths.h"
+#include "platform/volumes.h"
+#include "stats/counting.h"
+#include "stats/formatcount.h"
+#include "ui/Navigator.h"
+#include "ui/Unit1.h"
+
+namespace pelmora::ui {
+
+namespace {
+
+// The hourglass for the whole application while a count runs.
+class BusyCursor {
+  public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+}  // namespace
+
+void TForm1::setStatsLabel(QLabel* label, const std::string& text) {
+    setAutoSizeText(label, QString::fromStdString(text));
+}
+
+void TForm1::StatsPanelClick() {
+    const std::string dir = DirectoryListBox1->directory();
+    if (dir.empty()) return;
+    // Counting a whole volume can take long: ask first when the directory is a volume's root.
+    if (platform::volumes().mountPointOf(dir) == dir) {
+        const std::string label = DirectoryLabel->text().toStdString();
+        const int answer = platform::dialogs().messageDlgEx(
+            "This might take some time.\r\nGet stats for entire " + label + " drive?",
+            platform::MsgDlgType::Information, platform::mbYes | platform::mbNo, platform::mbYes,
+            platform::mbNo);
+        if (answer == platform::mrNo) return;
+    }
+    BusyCursor hourglass;
+    stats::CountTree(platform::expandFileName(dir));
+    setStatsLabel(TotDirsLabel,
+                  "Total Directories " + stats::FormatCount(stats::DirStats.DirCount));
+    setStatsLabel(TotFilesLabel, "Total Files " + stats::FormatCount(stats::DirStats.FileCount));
+    setStatsLabel(TotSizeLabel, "Total Bytes " + stats::FormatCount(stats::DirStats.ByteTotal));
+    setStatsLabel(OverheadLabel, "Cluster Overhead " + stats::FormatCount(stats::TreeOverhead()));
+}
+
+}  // namespace pelmora::ui
