@@ -135,7 +135,7 @@ void TDriveComboBox::setDirList(TDirectoryListBox* list) {
     m_drive.clear();
     buildItems();
     if (m_dirList != nullptr) {
-        connect(m_dirList, &TDirectoryListBox::changed, this, &TDriveComboBox::followList);
+        connect(m_dirList, &TDirectoryListBox::changeCompleted, this, &TDriveComboBox::followList);
         const int index = indexOfVolumeHolding(m_dirList->directory());
         setCurrentIndex(index);
         if (index >= 0) m_drive = itemData(index, MountPointRole).toByteArray().toStdString();
