@@ -1,5 +1,7 @@
 // The drive box over scripted volumes whose mount points are temporary directories.
 #include <QLabel>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
 #include "NavFixture.h"
 #include "platform/paths.h"
@@ -183,11 +185,22 @@ TEST_F(DriveBoxTest, ClosedBoxDrawsThePictureOfTheChosenVolume) {
     emit box.activated(indexOf(box, volB));
     const QImage network = box.grab().toImage();
     EXPECT_NE(hard, network);
-    // The network picture's cable (navy) shows somewhere in the box.
-    bool navy = false;
-    for (int y = 0; y < network.height() && !navy; ++y)
-        for (int x = 0; x < 40 && !navy; ++x) navy = network.pixelColor(x, y) == QColor(0, 0, 128);
-    EXPECT_TRUE(navy);
+    // The network picture's bottom line is navy across its 16 columns, 2 pixels into the
+    // box's text field.
+    QStyleOptionComboBox option;
+    option.initFrom(&box);
+    option.editable = false;
+    const QRect field = box.style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, &box);
+    int first = -1, last = -1;
+    for (int y = 0; y < network.height(); ++y)
+        for (int x = 0; x < network.width(); ++x)
+            if (network.pixelColor(x, y) == QColor(0, 0, 128)) {
+                if (first < 0 || x < first) first = x;
+                last = std::max(last, x);
+            }
+    EXPECT_EQ(first, field.left() + 2);
+    EXPECT_EQ(last, field.left() + 17);
 }
 
 }  // namespace
