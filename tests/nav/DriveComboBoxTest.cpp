@@ -26,6 +26,7 @@ class DriveBoxTest : public NavTest {
         volumes.add(volA, DriveKind::Fixed, "DATA");
         volumes.add(volB, DriveKind::Remote, "", "server:/export");
         volumes.add(root + "/floppy", DriveKind::Removable, "never shown");
+        volumes.add(root + "/ram", DriveKind::Fixed, "covered by the next mount");
         volumes.add(root + "/ram", DriveKind::Ram);
         volumes.add(root + "/disc", DriveKind::CdRom, "Disc & Co");
         pelmora::platform::setVolumes(&volumes);
@@ -48,7 +49,7 @@ class DriveBoxTest : public NavTest {
     std::vector<std::string> events;
 };
 
-TEST_F(DriveBoxTest, ListsEveryVolumeWithItsNameAndPicture) {
+TEST_F(DriveBoxTest, ListsEveryVisibleVolumeWithItsNameAndPicture) {
     enter(volA);
     TDirectoryListBox list;
     TDriveComboBox box;
@@ -201,6 +202,20 @@ TEST_F(DriveBoxTest, ClosedBoxDrawsThePictureOfTheChosenVolume) {
             }
     EXPECT_EQ(first, field.left() + 2);
     EXPECT_EQ(last, field.left() + 17);
+}
+
+TEST_F(NavTest, SystemVolumesListTheRootAndSelectTheVolumeOfTheCurrentDirectory) {
+    enter(root);
+    TDirectoryListBox list;
+    TDriveComboBox box;
+    SignalCounter spy(&box, &TDriveComboBox::changed);
+    box.setDirList(&list);
+    EXPECT_EQ(spy.count(), 1);
+    ASSERT_GE(box.currentIndex(), 0);
+    const std::string drive = box.drive();
+    EXPECT_TRUE(root == drive || root.rfind(drive == "/" ? "/" : drive + "/", 0) == 0)
+        << drive << " does not hold " << root;
+    EXPECT_GE(box.findData(QByteArray("/"), TDriveComboBox::MountPointRole), 0);
 }
 
 }  // namespace
