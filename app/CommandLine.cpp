@@ -1,10 +1,89 @@
 #include "app/CommandLine.h"
 
-// Placeholder until the command-line work lands: no arguments, no batch.
+#include "platform/paths.h"
+
 namespace pelmora::app {
-std::vector<std::string> splitCommandLine(std::string_view) { return {}; }
-std::vector<std::string> programArguments(int, char**) { return {}; }
-std::string batchListName(std::string_view programDir, std::string_view) {
-    return std::string(programDir) + "DEFAULT.PML";
+
+namespace {
+
+// Characters 1 to 32 separate tokens; byte 0 ends the line. Bytes above 127 are ordinary
+// characters, so the test is on the unsigned value.
+bool isSeparator(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 1 && u <= 32;
 }
+
+// Reads one token from `line` starting at `pos` and moves `pos` past it. With
+// `separatorsEnd` false, characters 1 to 32 outside quotes are collected instead of ending
+// the token (an argument the desktop has already cut out of its command line).
+std::string readToken(std::string_view line, std::size_t& pos, bool separatorsEnd) {
+    const std::size_t end = line.size();
+    auto at = [&](std::size_t i) { return i < end ? line[i] : '\0'; };
+
+    // Skip separators and pairs of adjacent double quotes.
+    for (;;) {
+        while (isSeparator(at(pos))) ++pos;
+        if (at(pos) == '"' && at(pos + 1) == '"')
+            pos += 2;
+        else
+            break;
+    }
+
+    std::string token;
+    for (;;) {
+        const char c = at(pos);
+        if (c == '\0') break;
+        if (separatorsEnd && isSeparator(c)) break;
+        if (c == '"') {
+            ++pos;
+            while (at(pos) != '\0' && at(pos) != '"') token.push_back(line[pos++]);
+            if (at(pos) == '"') ++pos;  // the closing quote
+        } else {
+            token.push_back(c);
+            ++pos;
+        }
+    }
+    return token;
+}
+
+}  // namespace
+
+std::vector<std::string> splitCommandLine(std::string_view line) {
+    std::vector<std::string> tokens;
+    std::size_t pos = 0;
+    for (;;) {
+        std::string token = readToken(line, pos, true);
+        if (token.empty()) break;
+        tokens.push_back(std::move(token));
+    }
+    return tokens;
+}
+
+// The desktop (or the shell) has already cut the command line into argv elements and removed
+// its own quoting, so each element is one argument and a space inside it is part of the name
+// ("my list" typed in quotes arrives as one element). Each element is read with the token
+// rules otherwise unchanged: leading characters 1 to 32 and pairs of adjacent double quotes
+// are skipped, a double quote still opens a stretch and is dropped. An element that collects
+// nothing (empty, only blanks, or two adjacent quotes) is an empty argument, and the count
+// stops there, as it stops at the first empty token of a command line. Arguments of any
+// length are kept whole.
+std::vector<std::string> programArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        const std::string_view element(argv[i]);
+        std::size_t pos = 0;
+        std::string arg = readToken(element, pos, false);
+        if (arg.empty()) break;
+        args.push_back(std::move(arg));
+    }
+    return args;
+}
+
+std::string batchListName(std::string_view programDir, std::string_view argument) {
+    std::string name(argument);
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return std::string(programDir) + platform::replaceExtension(name, ".PML");
+}
+
 }  // namespace pelmora::app

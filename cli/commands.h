@@ -16,4 +16,9 @@ int runReport(const Args& args);  // report LIST -o FILE.pdf
 // Prints "pelmora-cli: <message>" to stderr and returns 2.
 int usageError(const std::string& message);
 
+// "--jobs" handling shared by the subcommands: a number from 1 to 1024; the default is the
+// number of cores.
+bool parseJobs(const std::string& text, unsigned& jobs);
+unsigned defaultJobs();
+
 }  // namespace pelmora::cli

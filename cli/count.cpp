@@ -1,7 +1,94 @@
+#include <charconv>
+#include <iostream>
+#include <thread>
+
 #include "cli/commands.h"
+#include "platform/paths.h"
+#include "stats/counting.h"
+#include "stats/formatcount.h"
+#include "stats/parallel.h"
 
 namespace pelmora::cli {
 
-int runCount(const Args& /*args*/) { return usageError("count: not available in this build"); }
+namespace {
+
+// The data-file line of one directory: "DIR",dirs,files,bytes,overhead CR LF, with a quote in
+// DIR doubled so that the line stays one CSV record.
+std::string csvLine(const std::string& dir, const stats::TDirStats& s, std::int64_t overhead) {
+    std::string line = "\"";
+    for (char c : dir) {
+        if (c == '"') line.push_back('"');
+        line.push_back(c);
+    }
+    line += "\"," + std::to_string(s.DirCount) + "," + std::to_string(s.FileCount) + "," +
+            s.ByteTotal.toFixed0() + "," + std::to_string(overhead) + "\r\n";
+    return line;
+}
+
+}  // namespace
+
+bool parseJobs(const std::string& text, unsigned& jobs) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 1024)
+        return false;
+    jobs = value;
+    return true;
+}
+
+unsigned defaultJobs() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
+}
+
+int runCount(const Args& args) {
+    bool csv = false;
+    unsigned jobs = defaultJobs();
+    std::vector<std::string> dirs;
+    bool options = true;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (options && a == "--") {
+            options = false;
+        } else if (options && a == "--csv") {
+            csv = true;
+        } else if (options && (a == "--jobs" || a == "-j")) {
+            if (i + 1 >= args.size() || !parseJobs(args[i + 1], jobs))
+                return usageError("count: --jobs needs a number from 1 to 1024");
+            ++i;
+        } else if (options && a.rfind("--jobs=", 0) == 0) {
+            if (!parseJobs(a.substr(7), jobs))
+                return usageError("count: --jobs needs a number from 1 to 1024");
+        } else if (options && a.size() > 1 && a[0] == '-') {
+            return usageError("count: unknown option '" + a + "'");
+        } else {
+            dirs.push_back(a);
+        }
+    }
+    if (dirs.empty()) return usageError("count: no directory given");
+
+    // Like the window's start-up: the volume of the current directory sets the overhead.
+    stats::ProbeVolume();
+    for (const std::string& dir : dirs) {
+        if (jobs <= 1) {
+            stats::CountTree(dir);
+        } else {
+            stats::DirStats = stats::CountTreeParallel(dir, jobs);
+        }
+        const stats::TDirStats& s = stats::DirStats;
+        const std::int64_t overhead = stats::TreeOverhead();
+        if (csv) {
+            std::cout << csvLine(dir, s, overhead);
+        } else {
+            std::cout << dir << '\n'
+                      << "Total Directories " << stats::FormatCount(s.DirCount) << '\n'
+                      << "Total Files " << stats::FormatCount(s.FileCount) << '\n'
+                      << "Total Bytes " << stats::FormatCount(s.ByteTotal) << '\n'
+                      << "Cluster Overhead " << stats::FormatCount(overhead) << '\n';
+        }
+    }
+    std::cout.flush();
+    return std::cout ? 0 : 1;
+}
 
 }  // namespace pelmora::cli

@@ -27,17 +27,17 @@ std::string ioErrorText(int code);
 
 // An error raised by a command. The application's error box shows what() followed by ".".
 class PelmoraError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Raised for a failed file operation: the text is ioErrorText(code).
 class InOutError : public PelmoraError {
-public:
+  public:
     explicit InOutError(int code) : PelmoraError(ioErrorText(code)), m_code(code) {}
     int code() const { return m_code; }
 
-private:
+  private:
     int m_code;
 };
 

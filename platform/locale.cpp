@@ -97,6 +97,8 @@ int compareTextIgnoreCase(std::string_view a, std::string_view b) {
     return 0;
 }
 
-void resetCollation() { collator().reset(); }
+void resetCollation() {
+    collator().reset();
+}
 
 }  // namespace pelmora::platform

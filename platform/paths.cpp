@@ -9,7 +9,9 @@
 
 namespace pelmora::platform {
 
-std::size_t lastDelimiter(std::string_view path) { return path.rfind('/'); }
+std::size_t lastDelimiter(std::string_view path) {
+    return path.rfind('/');
+}
 
 std::string_view directoryPart(std::string_view path) {
     const std::size_t i = lastDelimiter(path);
@@ -46,7 +48,9 @@ std::string programPath() {
     }
 }
 
-std::string programDirectory() { return std::string(directoryPart(programPath())); }
+std::string programDirectory() {
+    return std::string(directoryPart(programPath()));
+}
 
 std::string currentDirectory() {
     std::vector<char> buf(PATH_MAX + 1);

@@ -7,7 +7,9 @@
 namespace pelmora::platform {
 
 // True for the one character that separates path components.
-constexpr bool isPathDelimiter(char c) { return c == '/'; }
+constexpr bool isPathDelimiter(char c) {
+    return c == '/';
+}
 
 // Index of the last delimiter in `path`, or npos when there is none.
 std::size_t lastDelimiter(std::string_view path);

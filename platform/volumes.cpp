@@ -22,11 +22,10 @@ struct MountEntry {
 std::string unescapeOctal(const std::string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() &&
-            s[i + 1] >= '0' && s[i + 1] <= '7' && s[i + 2] >= '0' && s[i + 2] <= '7' &&
-            s[i + 3] >= '0' && s[i + 3] <= '7') {
-            out.push_back(static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 +
-                                            (s[i + 3] - '0')));
+        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '7' &&
+            s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
+            out.push_back(
+                static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0')));
             i += 3;
         } else {
             out.push_back(s[i]);
@@ -60,16 +59,16 @@ std::vector<MountEntry> readMountInfo() {
 
 bool isPseudo(const std::string& type) {
     static const std::set<std::string> pseudo = {
-        "proc",      "sysfs",     "cgroup",      "cgroup2",    "devpts",   "devtmpfs",
-        "securityfs", "pstore",   "debugfs",     "tracefs",    "configfs", "fusectl",
-        "mqueue",    "hugetlbfs", "bpf",         "binfmt_misc", "autofs",  "efivarfs",
-        "rpc_pipefs", "nsfs",     "selinuxfs",   "ramfs_internal"};
+        "proc",       "sysfs",     "cgroup",    "cgroup2",       "devpts",   "devtmpfs",
+        "securityfs", "pstore",    "debugfs",   "tracefs",       "configfs", "fusectl",
+        "mqueue",     "hugetlbfs", "bpf",       "binfmt_misc",   "autofs",   "efivarfs",
+        "rpc_pipefs", "nsfs",      "selinuxfs", "ramfs_internal"};
     return pseudo.count(type) != 0;
 }
 
 bool isRemote(const std::string& type) {
     static const std::set<std::string> remote = {
-        "nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "sshfs", "9p",
+        "nfs", "nfs4", "cifs",      "smb3",           "smbfs", "fuse.sshfs", "sshfs", "9p",
         "afs", "ceph", "glusterfs", "fuse.glusterfs", "davfs", "fuse.davfs", "ncpfs"};
     return remote.count(type) != 0;
 }
@@ -119,8 +118,8 @@ std::string labelOf(const std::string& source) {
             const std::string n = e->d_name;
             for (std::size_t i = 0; i < n.size(); ++i) {
                 if (n[i] == '\\' && i + 3 < n.size() && n[i + 1] == 'x') {
-                    label.push_back(static_cast<char>(std::strtol(n.substr(i + 2, 2).c_str(),
-                                                                  nullptr, 16)));
+                    label.push_back(
+                        static_cast<char>(std::strtol(n.substr(i + 2, 2).c_str(), nullptr, 16)));
                     i += 3;
                 } else {
                     label.push_back(n[i]);
@@ -152,7 +151,7 @@ const MountEntry* mountFor(const std::vector<MountEntry>& mounts, const std::str
 }
 
 class SystemVolumes final : public Volumes {
-public:
+  public:
     std::optional<std::uint32_t> clusterSize(const std::string& path) override {
         struct statvfs st {};
         if (statvfs(path.c_str(), &st) != 0) return std::nullopt;
@@ -166,8 +165,8 @@ public:
         const MountEntry* m = mountFor(mounts, path);
         if (m == nullptr) return std::nullopt;
         std::uint32_t flags = kFsCaseSensitive | kFsCasePreserving;
-        static const std::set<std::string> caseless = {"vfat", "exfat", "ntfs", "ntfs3", "cifs",
-                                                       "smb3", "smbfs"};
+        static const std::set<std::string> caseless = {"vfat", "exfat", "ntfs", "ntfs3",
+                                                       "cifs", "smb3",  "smbfs"};
         if (caseless.count(m->fsType) != 0) flags = kFsCasePreserving;
         if (m->fsType == "msdos") flags = 0;
         if (m->fsType == "squashfs" || hasOption(m->options, "compress") ||
@@ -219,8 +218,12 @@ Volumes& systemVolumes() {
     return v;
 }
 
-Volumes& volumes() { return g_override != nullptr ? *g_override : systemVolumes(); }
+Volumes& volumes() {
+    return g_override != nullptr ? *g_override : systemVolumes();
+}
 
-void setVolumes(Volumes* v) { g_override = v; }
+void setVolumes(Volumes* v) {
+    g_override = v;
+}
 
 }  // namespace pelmora::platform

@@ -22,11 +22,11 @@ struct MountedVolume {
     std::string fsType;      // "ext4", "nfs", ...
     std::string options;     // mount and super options joined by ','
     DriveKind kind = DriveKind::Fixed;
-    std::string label;       // from /dev/disk/by-label, may be empty
+    std::string label;  // from /dev/disk/by-label, may be empty
 };
 
 class Volumes {
-public:
+  public:
     virtual ~Volumes() = default;
     // Cluster size in bytes (bytes per sector x sectors per cluster) of the volume that holds
     // `path`; nullopt when the query fails.

@@ -16,7 +16,9 @@ std::uint32_t g_clusterSize = 0;
 std::uint32_t g_fsFlags = 0;
 }  // namespace
 
-void ResetDirStats() { DirStats = TDirStats{}; }
+void ResetDirStats() {
+    DirStats = TDirStats{};
+}
 
 void CountEntry(const TSearchRec& rec, std::string_view /*prefix*/) {
     if (!rec.Name.empty() && rec.Name.front() == '.') return;

@@ -34,8 +34,8 @@ std::string formatDigits(bool negative, const std::string& digits) {
 
 std::string FormatCount(std::int64_t value) {
     const bool neg = value < 0;
-    const std::uint64_t mag = neg ? 0 - static_cast<std::uint64_t>(value)
-                                  : static_cast<std::uint64_t>(value);
+    const std::uint64_t mag =
+        neg ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     return formatDigits(neg, std::to_string(mag));
 }
 
@@ -46,8 +46,14 @@ std::string FormatCount(Real48 value) {
     return formatDigits(neg, text);
 }
 
-char thousandsSeparator() { return g_separator; }
-void setThousandsSeparator(char c) { g_separator = c; }
-void refreshThousandsSeparator() { g_separator = platform::localeThousandsSeparator(); }
+char thousandsSeparator() {
+    return g_separator;
+}
+void setThousandsSeparator(char c) {
+    g_separator = c;
+}
+void refreshThousandsSeparator() {
+    g_separator = platform::localeThousandsSeparator();
+}
 
 }  // namespace pelmora::stats

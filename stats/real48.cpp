@@ -20,8 +20,8 @@ int bitLength(unsigned __int128 v) {
 Real48 Real48::fromExact(__int128 v) {
     Real48 r;
     r.m_negative = v < 0;
-    unsigned __int128 mag = r.m_negative ? -static_cast<unsigned __int128>(v)
-                                         : static_cast<unsigned __int128>(v);
+    unsigned __int128 mag =
+        r.m_negative ? -static_cast<unsigned __int128>(v) : static_cast<unsigned __int128>(v);
     const int len = bitLength(mag);
     int shift = len > kBits ? len - kBits : 0;
     if (shift > 0) {
@@ -37,7 +37,9 @@ Real48 Real48::fromExact(__int128 v) {
     return r;
 }
 
-Real48 Real48::fromInt(std::int64_t v) { return fromExact(v); }
+Real48 Real48::fromInt(std::int64_t v) {
+    return fromExact(v);
+}
 
 Real48 Real48::fromDouble(double v) {
     // Whole numbers only reach this type; a fraction is dropped toward zero.
@@ -65,8 +67,8 @@ double Real48::toDouble() const {
 std::string Real48::toFixed0() const {
     __int128 v = toInt128();
     const bool neg = v < 0;
-    unsigned __int128 mag = neg ? -static_cast<unsigned __int128>(v)
-                                : static_cast<unsigned __int128>(v);
+    unsigned __int128 mag =
+        neg ? -static_cast<unsigned __int128>(v) : static_cast<unsigned __int128>(v);
     std::string digits;
     do {
         digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(mag % 10)));

@@ -9,7 +9,7 @@
 namespace pelmora::stats {
 
 class Real48 {
-public:
+  public:
     static constexpr int kBits = 40;
 
     constexpr Real48() = default;
@@ -30,7 +30,7 @@ public:
     // "%.0f": optional '-', then the decimal digits, no separators.
     std::string toFixed0() const;
 
-private:
+  private:
     static Real48 fromExact(__int128 v);  // v rounded to 40 bits
     bool m_negative = false;
     std::uint64_t m_mantissa = 0;  // < 2^40; at least 2^39 when m_exponent > 0

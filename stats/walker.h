@@ -33,7 +33,9 @@ constexpr std::uint16_t AttrDescend = 48;  // hidden, system and volume label ex
 
 // Scan status: 0 or kNoMoreEntries for a complete run, else the failing query's error code.
 constexpr int kNoMoreEntries = 18;
-constexpr bool scanSucceeded(int status) { return status == 0 || status == kNoMoreEntries; }
+constexpr bool scanSucceeded(int status) {
+    return status == 0 || status == kNoMoreEntries;
+}
 
 struct TSearchRec {
     std::int32_t Time = 0;  // last write, packed FAT local date (high 16) and time (low 16)
@@ -44,17 +46,18 @@ struct TSearchRec {
 
 // A non-owning reference to a callable `void(const TSearchRec&, std::string_view prefix)`.
 class WalkCallback {
-public:
+  public:
     WalkCallback() = default;
     using Function = void (*)(const TSearchRec&, std::string_view);
     WalkCallback(Function fn)  // NOLINT(google-explicit-constructor)
-        : m_object(reinterpret_cast<void*>(fn)), m_call([](void* o, const TSearchRec& r,
-                                                           std::string_view p) {
+        : m_object(reinterpret_cast<void*>(fn)),
+          m_call([](void* o, const TSearchRec& r, std::string_view p) {
               reinterpret_cast<Function>(o)(r, p);
           }) {}
     template <typename F,
               typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, WalkCallback> &&
-                                          !std::is_convertible_v<F, Function>>>
+                                          !std::is_function_v<std::remove_reference_t<F>> &&
+                                          !std::is_pointer_v<std::decay_t<F>>>>
     WalkCallback(F&& f)  // NOLINT(google-explicit-constructor)
         : m_object(const_cast<void*>(static_cast<const void*>(&f))),
           m_call([](void* o, const TSearchRec& r, std::string_view p) {
@@ -65,7 +68,7 @@ public:
     }
     explicit operator bool() const { return m_call != nullptr; }
 
-private:
+  private:
     void* m_object = nullptr;
     void (*m_call)(void*, const TSearchRec&, std::string_view) = nullptr;
 };

@@ -1,0 +1,373 @@
+// The data file: its name, its lines byte for byte, the export loop and the file on disk.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "output/DataFile.h"
+#include "tests/support/TempTree.h"
+#include "platform/ioerror.h"
+#include "stats/counting.h"
+
+using namespace pelmora;
+using output::LineFigures;
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+LineFigures figures(std::int64_t dirs, std::int64_t files, std::int64_t bytes,
+                    std::int64_t overhead) {
+    LineFigures f;
+    f.dirCount = dirs;
+    f.fileCount = files;
+    f.byteTotal = stats::Real48::fromInt(bytes);
+    f.overhead = overhead;
+    return f;
+}
+
+// Records every write step; can be told to fail at a given write or at close.
+class RecordingSink : public output::DataSink {
+  public:
+    std::vector<std::string> writes;
+    int closes = 0;
+    int failAtWrite = -1;  // 0-based index of the write that fails
+    bool failAtClose = false;
+
+    void write(std::string_view bytes) override {
+        if (static_cast<int>(writes.size()) == failAtWrite)
+            throw platform::InOutError(platform::kDiskFull);
+        writes.emplace_back(bytes);
+    }
+    void close() override {
+        ++closes;
+        if (failAtClose) throw platform::InOutError(platform::kAccessDenied);
+    }
+    std::string bytes() const {
+        std::string all;
+        for (const std::string& w : writes) all += w;
+        return all;
+    }
+};
+
+std::string lineOf(std::string_view entry, const LineFigures& f) {
+    RecordingSink sink;
+    output::writeDataLine(sink, entry, f);
+    return sink.bytes();
+}
+
+// Keeps EntryOverhead as it was around a test that changes it.
+class OverheadGuard {
+  public:
+    explicit OverheadGuard(std::int32_t value) : m_saved(stats::EntryOverhead) {
+        stats::EntryOverhead = value;
+    }
+    ~OverheadGuard() { stats::EntryOverhead = m_saved; }
+
+  private:
+    std::int32_t m_saved;
+};
+
+// A counter that hands out fixed figures and remembers what it was asked.
+struct FakeCounter {
+    std::vector<std::string> asked;
+    LineFigures result = figures(1, 2, 3, 4);
+    output::CountFunction function() {
+        return [this](std::string_view dir) {
+            asked.emplace_back(dir);
+            return result;
+        };
+    }
+};
+
+}  // namespace
+
+// ---- name ---------------------------------------------------------------------------------
+
+TEST(DataFileName, ReplacesTheListExtensionByTxt) {
+    EXPECT_EQ(output::dataFileName("/tools/DEFAULT.PML"), "/tools/DEFAULT.TXT");
+    EXPECT_EQ(output::dataFileName("/lists/WEEKLY.PML"), "/lists/WEEKLY.TXT");
+    EXPECT_EQ(output::dataFileName("/lists/MY.OLD.PML"), "/lists/MY.OLD.TXT");
+    EXPECT_EQ(output::dataFileName("/lists/PLAIN"), "/lists/PLAIN.TXT");
+}
+
+TEST(DataFileName, KeepsCaseAndIgnoresDotsInDirectories) {
+    EXPECT_EQ(output::dataFileName("/home/u/week.pml"), "/home/u/week.TXT");
+    EXPECT_EQ(output::dataFileName("/srv/lists.d/plain"), "/srv/lists.d/plain.TXT");
+    EXPECT_EQ(output::dataFileName("relative.pml"), "relative.TXT");
+}
+
+// ---- one line -----------------------------------------------------------------------------
+
+TEST(DataLine, WorkedExampleIs28Bytes) {
+    OverheadGuard overhead(256);
+    stats::TDirStats counted;
+    counted.DirCount = 1;
+    counted.FileCount = 2;
+    counted.ByteTotal = stats::Real48::fromInt(950);
+    const std::string line = lineOf("C:\\WORK\\DOCS", output::figuresOf(counted));
+    EXPECT_EQ(line, "\"C:\\WORK\\DOCS\",1,2,950,768\r\n");
+    EXPECT_EQ(line.size(), 28u);
+}
+
+TEST(DataLine, IsWrittenInFiveSteps) {
+    RecordingSink sink;
+    output::writeDataLine(sink, "/work/docs", figures(1, 2, 950, 768));
+    const std::vector<std::string> expected = {"\"/work/docs\",", "1,", "2,", "950,", "768\r\n"};
+    EXPECT_EQ(sink.writes, expected);
+}
+
+TEST(DataLine, RootCommaAndOddBytesAreWrittenUnchanged) {
+    EXPECT_EQ(lineOf("/", figures(0, 0, 0, 0)), "\"/\",0,0,0,0\r\n");
+    EXPECT_EQ(lineOf("/data/a,b", figures(3, 4, 5, 6)), "\"/data/a,b\",3,4,5,6\r\n");
+    EXPECT_EQ(lineOf("/data/\xff\xfe name\t", figures(0, 1, 2, 3)),
+              "\"/data/\xff\xfe name\t\",0,1,2,3\r\n");
+}
+
+TEST(DataLine, QuoteInsideTheEntryIsDoubled) {
+    EXPECT_EQ(lineOf("/data/say \"hi\"", figures(0, 0, 0, 0)),
+              "\"/data/say \"\"hi\"\"\",0,0,0,0\r\n");
+    EXPECT_EQ(lineOf("\"", figures(0, 0, 0, 0)), "\"\"\"\",0,0,0,0\r\n");
+}
+
+TEST(DataLine, LargeOverheadDoesNotWrap) {
+    OverheadGuard overhead(16384);
+    stats::TDirStats counted;
+    counted.DirCount = 50000;
+    counted.FileCount = 150000;
+    const std::string line = lineOf("/big", output::figuresOf(counted));
+    EXPECT_EQ(line, "\"/big\",50000,150000,0,3276800000\r\n");
+}
+
+TEST(DataLine, ByteTotalIsPlainDigits) {
+    EXPECT_EQ(lineOf("/x", figures(0, 0, 0, 0)), "\"/x\",0,0,0,0\r\n");
+    const std::string big = lineOf("/x", figures(0, 1, std::int64_t{1} << 40, 0));
+    EXPECT_EQ(big, "\"/x\",0,1,1099511627776,0\r\n");
+    // Thousands of millions and more stay free of separators whatever the locale.
+    EXPECT_EQ(lineOf("/x", figures(12345, 67890, 9876543210, 1234567890123)),
+              "\"/x\",12345,67890,9876543210,1234567890123\r\n");
+}
+
+TEST(DataLine, CompressedVolumeGivesZeroOverhead) {
+    OverheadGuard overhead(0);
+    stats::TDirStats counted;
+    counted.DirCount = 7;
+    counted.FileCount = 9;
+    counted.ByteTotal = stats::Real48::fromInt(100);
+    EXPECT_EQ(lineOf("/c", output::figuresOf(counted)), "\"/c\",7,9,100,0\r\n");
+}
+
+// ---- the export loop ----------------------------------------------------------------------
+
+TEST(WriteDataFile, OneLinePerEntryInOrderAndNothingMore) {
+    RecordingSink sink;
+    FakeCounter counter;
+    std::vector<int> progress;
+    const std::vector<std::string> entries = {"/b", "/a", "/c"};
+    output::writeDataFile(entries, sink, counter.function(),
+                          [&](int done) { progress.push_back(done); });
+    EXPECT_EQ(sink.bytes(), "\"/b\",1,2,3,4\r\n\"/a\",1,2,3,4\r\n\"/c\",1,2,3,4\r\n");
+    EXPECT_EQ(counter.asked, entries);
+    EXPECT_EQ(progress, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(sink.closes, 1);
+}
+
+TEST(WriteDataFile, EmptyEntryIsNotCountedAndGetsZeros) {
+    RecordingSink sink;
+    FakeCounter counter;
+    output::writeDataFile({"", "/a"}, sink, counter.function());
+    EXPECT_EQ(sink.bytes(), "\"\",0,0,0,0\r\n\"/a\",1,2,3,4\r\n");
+    EXPECT_EQ(counter.asked, std::vector<std::string>{"/a"});
+}
+
+TEST(WriteDataFile, FailedWriteStopsTheExport) {
+    RecordingSink sink;
+    sink.failAtWrite = 7;  // the third write step of the second line
+    FakeCounter counter;
+    std::vector<int> progress;
+    try {
+        output::writeDataFile({"/a", "/b", "/c"}, sink, counter.function(),
+                              [&](int done) { progress.push_back(done); });
+        FAIL() << "no error raised";
+    } catch (const platform::InOutError& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+        EXPECT_EQ(e.code(), platform::kDiskFull);
+    }
+    EXPECT_EQ(counter.asked, (std::vector<std::string>{"/a", "/b"}));
+    EXPECT_EQ(progress, std::vector<int>{1});
+    EXPECT_EQ(sink.closes, 0);
+    EXPECT_EQ(sink.bytes(), "\"/a\",1,2,3,4\r\n\"/b\",1,");
+}
+
+TEST(WriteDataFile, FailedCloseIsRaised) {
+    RecordingSink sink;
+    sink.failAtClose = true;
+    FakeCounter counter;
+    EXPECT_THROW(output::writeDataFile({"/a"}, sink, counter.function()), platform::InOutError);
+    EXPECT_EQ(sink.closes, 1);
+}
+
+TEST(WriteDataFile, CountErrorPropagatesBeforeTheLine) {
+    RecordingSink sink;
+    const output::CountFunction broken = [](std::string_view) -> LineFigures {
+        throw platform::PelmoraError("count failed");
+    };
+    EXPECT_THROW(output::writeDataFile({"/a"}, sink, broken), platform::PelmoraError);
+    EXPECT_TRUE(sink.writes.empty());
+    EXPECT_EQ(sink.closes, 0);
+}
+
+// ---- the file on disk ---------------------------------------------------------------------
+
+TEST(ExportDataFile, WritesTheFileBesideTheList) {
+    test::TempTree dir;
+    FakeCounter counter;
+    const std::string name =
+        output::exportDataFile({"/a", "/b"}, dir.path("week.pml"), counter.function());
+    EXPECT_EQ(name, dir.path("week.TXT"));
+    EXPECT_EQ(test::readFile(name), "\"/a\",1,2,3,4\r\n\"/b\",1,2,3,4\r\n");
+}
+
+TEST(ExportDataFile, ReplacesAPreviousFileInFull) {
+    test::TempTree dir;
+    writeFile(dir.path("L.TXT"), std::string(5000, 'x'));
+    FakeCounter counter;
+    output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function());
+    const std::string first = test::readFile(dir.path("L.TXT"));
+    EXPECT_EQ(first, "\"/a\",1,2,3,4\r\n");
+    output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function());
+    EXPECT_EQ(test::readFile(dir.path("L.TXT")), first);
+}
+
+TEST(ExportDataFile, FileThatCannotBeCreatedIsReported) {
+    test::TempTree dir;
+    FakeCounter counter;
+    const std::string list = dir.path("missing/L.PML");
+    try {
+        output::exportDataFile({"/a"}, list, counter.function());
+        FAIL() << "no error raised";
+    } catch (const platform::PelmoraError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + dir.root() + "/missing/L.TXT");
+    }
+    EXPECT_TRUE(counter.asked.empty());
+}
+
+TEST(ExportDataFile, DirectoryInTheWayCannotBeCreated) {
+    test::TempTree dir;
+    ASSERT_EQ(mkdir((dir.path("L.TXT")).c_str(), 0755), 0);
+    FakeCounter counter;
+    EXPECT_THROW(output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function()),
+                 platform::PelmoraError);
+    EXPECT_TRUE(counter.asked.empty());
+}
+
+TEST(ExportDataFile, FullDiskAtCloseReadsDiskFull) {
+    test::TempTree dir;
+    ASSERT_EQ(symlink("/dev/full", (dir.path("L.TXT")).c_str()), 0);
+    FakeCounter counter;
+    try {
+        output::exportDataFile({"/a", "/b"}, dir.path("L.PML"), counter.function());
+        FAIL() << "no error raised";
+    } catch (const platform::InOutError& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+    EXPECT_EQ(counter.asked.size(), 2u);  // both lines fit the first block
+}
+
+TEST(ExportDataFile, FullDiskMidwayStopsAtTheLineThatFilledTheBlock) {
+    test::TempTree dir;
+    ASSERT_EQ(symlink("/dev/full", (dir.path("L.TXT")).c_str()), 0);
+    // Lines of exactly 100 bytes: "/" + 87 letters, quotes and comma, "1,2,3,4" + CR LF.
+    const std::string entry = "/" + std::string(87, 'd');
+    ASSERT_EQ(lineOf(entry, figures(1, 2, 3, 4)).size(), 100u);
+    const std::vector<std::string> entries(2000, entry);
+    FakeCounter counter;
+    int lastProgress = 0;
+    try {
+        output::exportDataFile(entries, dir.path("L.PML"), counter.function(),
+                               [&](int done) { lastProgress = done; });
+        FAIL() << "no error raised";
+    } catch (const platform::InOutError& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+    // 64 KiB fill up during line 656 (65536 / 100 rounded up); nothing is counted after it.
+    EXPECT_EQ(counter.asked.size(), 656u);
+    EXPECT_EQ(lastProgress, 655);
+}
+
+TEST(FileSink, WritesInWholeBlocks) {
+    test::TempTree dir;
+    const std::string path = dir.path("out");
+    struct stat st {};
+    output::FileSink sink(path);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);  // created before the first line
+    sink.write(std::string(1000, 'a'));
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);  // still in the buffer
+    sink.write(std::string(output::FileSink::kBlockSize, 'b'));
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::size_t>(st.st_size), output::FileSink::kBlockSize);
+    sink.close();
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::size_t>(st.st_size), output::FileSink::kBlockSize + 1000);
+    const std::string bytes = test::readFile(path);
+    EXPECT_EQ(bytes, std::string(1000, 'a') + std::string(output::FileSink::kBlockSize, 'b'));
+}
+
+TEST(FileSink, TakesNothingAfterAFailure) {
+    output::FileSink sink("/dev/full");
+    sink.write(std::string(output::FileSink::kBlockSize - 1, 'a'));
+    EXPECT_THROW(sink.write("bc"), platform::InOutError);
+    EXPECT_THROW(sink.write("d"), platform::InOutError);
+    EXPECT_THROW(sink.close(), platform::InOutError);
+}
+
+// ---- with the real count ------------------------------------------------------------------
+
+TEST(ExportWithCountTree, DeletedDirectoryGivesZeros) {
+    test::TempTree dir;
+    const std::string gone = dir.path("gone");
+    ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
+    writeFile(gone + "/f", "12345");
+    ASSERT_EQ(std::system(("rm -rf '" + gone + "'").c_str()), 0);
+    OverheadGuard overhead(2048);
+    const std::string name =
+        output::exportDataFile({gone}, dir.path("L.PML"), output::countWithCountTree);
+    EXPECT_EQ(test::readFile(name), "\"" + gone + "\",0,0,0,0\r\n");
+}
+
+TEST(ExportWithCountTree, CountsTheTreeWithTheOverheadInForce) {
+    test::TempTree dir;
+    const std::string docs = dir.path("docs");
+    ASSERT_EQ(mkdir(docs.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((docs + "/sub").c_str(), 0755), 0);
+    writeFile(docs + "/a", std::string(900, 'a'));
+    writeFile(docs + "/sub/b", std::string(50, 'b'));
+    writeFile(docs + "/.hidden", std::string(7, 'h'));  // dot names are never counted
+    struct stat st {};
+    ASSERT_EQ(lstat((docs + "/sub").c_str(), &st), 0);
+    const std::int64_t bytes = 950 + st.st_size;
+
+    OverheadGuard overhead(256);
+    const std::string expected = "\"" + docs + "\",1,2," + std::to_string(bytes) + ",768\r\n";
+    // With and without a trailing '/', twice in a row: the same lines.
+    const std::string name =
+        output::exportDataFile({docs, docs + "/"}, dir.path("L.PML"), output::countWithCountTree);
+    const std::string first = test::readFile(name);
+    EXPECT_EQ(first, expected + "\"" + docs + "/\",1,2," + std::to_string(bytes) + ",768\r\n");
+    output::exportDataFile({docs, docs + "/"}, dir.path("L.PML"), output::countWithCountTree);
+    EXPECT_EQ(test::readFile(name), first);
+    // DirStats keeps the figures of the last entry.
+    EXPECT_EQ(stats::DirStats.DirCount, 1);
+    EXPECT_EQ(stats::DirStats.FileCount, 2);
+}

@@ -1,0 +1,39 @@
+// A temporary directory tree for tests, removed with everything in it at the end.
+#pragma once
+
+#include <string>
+
+namespace pelmora::test {
+
+class TempTree {
+  public:
+    TempTree();
+    ~TempTree();
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    // Full path of the tree's root, without a trailing '/'.
+    const std::string& root() const { return m_root; }
+    // root() + "/" + relative.
+    std::string path(const std::string& relative) const;
+
+    // Creates a directory (and its parents) below the root; returns its full path.
+    std::string dir(const std::string& relative) const;
+    // Creates a file of `size` bytes (sparse beyond the first byte); returns its full path.
+    std::string file(const std::string& relative, long long size = 0) const;
+    // Creates a file with exactly `content`.
+    std::string write(const std::string& relative, const std::string& content) const;
+    // Creates a symlink at `relative` pointing to `target`.
+    std::string symlink(const std::string& relative, const std::string& target) const;
+
+  private:
+    std::string m_root;
+};
+
+// Reads a whole file as bytes ("" when it cannot be read).
+std::string readFile(const std::string& path);
+
+// Number of open descriptors of this process.
+int openDescriptorCount();
+
+}  // namespace pelmora::test
