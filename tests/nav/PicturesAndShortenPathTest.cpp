@@ -59,8 +59,9 @@ TEST_F(ShortenPathTest, ShrinksStepByStepAndStopsAtTheFirstFormThatFits) {
                                "DELTA"};
     for (int i = 0; i < steps.size(); ++i) {
         EXPECT_EQ(ShortenPath(steps[0], width(steps[i]), font), steps[i]);
-        if (i + 1 < steps.size())
+        if (i + 1 < steps.size()) {
             EXPECT_EQ(ShortenPath(steps[0], width(steps[i]) - 1, font), steps[i + 1]);
+        }
     }
     EXPECT_EQ(ShortenPath(steps[0], 0, font), "DELTA");
     EXPECT_EQ(ShortenPath(steps[0], 10000, font), steps[0]);
@@ -87,8 +88,9 @@ TEST_F(ShortenPathTest, HiddenDirectoriesAreDroppedOneAtATime) {
                                "LONGNAME"};
     for (int i = 0; i < steps.size(); ++i) {
         EXPECT_EQ(ShortenPath(path, width(steps[i]), font), steps[i]);
-        if (i + 1 < steps.size())
+        if (i + 1 < steps.size()) {
             EXPECT_EQ(ShortenPath(path, width(steps[i]) - 1, font), steps[i + 1]);
+        }
     }
 }
 
@@ -112,7 +114,9 @@ TEST_F(ShortenPathTest, AlwaysEndsWithTheLastNameAndFitsWhenAnyFormCan) {
     for (int w = 0; w <= width(path); w += 7) {
         const QString text = ShortenPath(path, w, font);
         EXPECT_TRUE(text.endsWith("configuration")) << text.toStdString();
-        if (text != "configuration") EXPECT_LE(width(text), w) << text.toStdString();
+        if (text != "configuration") {
+            EXPECT_LE(width(text), w) << text.toStdString();
+        }
     }
 }
 
