@@ -161,6 +161,8 @@ class TQuickReport {
     // cancelled preparation, and when a preparation or preview of any report is already
     // running.
     void Preview();
+    // True while a preparation or preview of any report runs.
+    static bool previewRunning();
 };
 
 struct PrepareOptions {

@@ -363,12 +363,19 @@ void TQRPreview::loadReport() {
 // ---------------------------------------------------------------------------------------------
 // The preview operation
 
+namespace {
+bool g_previewRunning = false;
+}  // namespace
+
+bool TQuickReport::previewRunning() {
+    return g_previewRunning;
+}
+
 void TQuickReport::Preview() {
-    static bool busy = false;
-    if (busy) return;
-    busy = true;
+    if (g_previewRunning) return;
+    g_previewRunning = true;
     struct Release {
-        ~Release() { busy = false; }
+        ~Release() { g_previewRunning = false; }
     } release;
 
     TQRProgressWindow progress;

@@ -1,5 +1,5 @@
-// Helpers shared by the report tests: a progress sink that records and can cancel, scripted
-// dialogs, and look-ups into laid-out pages.
+// Helpers shared by the report tests: a progress sink that records and can cancel, and
+// look-ups into laid-out pages.
 #pragma once
 
 #include <QString>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "output/ReportEngine.h"
-#include "platform/gui/dialogs.h"
 
 // Readable QString values in test failures.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -39,42 +38,6 @@ class RecordingProgress : public output::ProgressSink {
     int closed = 0;
     int steps = 0;
     int cancelAtStep = 0;  // 0: never; else step number `cancelAtStep` answers "cancelled"
-};
-
-class ScriptedDialogs : public platform::Dialogs {
-  public:
-    int messageDlg(std::string_view text, platform::MsgDlgType, unsigned, int) override {
-        asked.emplace_back(text);
-        return platform::mrCancel;
-    }
-    int messageDlgEx(std::string_view text, platform::MsgDlgType, unsigned, unsigned,
-                     unsigned) override {
-        asked.emplace_back(text);
-        return platform::mrCancel;
-    }
-    void notice(std::string_view text) override { notices.emplace_back(text); }
-    void errorBox(std::string_view message) override { errors.emplace_back(message); }
-    std::optional<std::string> openFileName(const platform::FileDialogOptions&) override {
-        return openAnswer;
-    }
-    std::optional<std::string> saveFileName(const platform::FileDialogOptions&) override {
-        return saveAnswer;
-    }
-
-    std::vector<std::string> asked;
-    std::vector<std::string> notices;
-    std::vector<std::string> errors;
-    std::optional<std::string> openAnswer;
-    std::optional<std::string> saveAnswer;
-};
-
-// Installs `d` as the dialogs in force for the lifetime of the guard.
-class DialogsGuard {
-  public:
-    explicit DialogsGuard(platform::Dialogs& d) { platform::setDialogs(&d); }
-    ~DialogsGuard() { platform::setDialogs(nullptr); }
-    DialogsGuard(const DialogsGuard&) = delete;
-    DialogsGuard& operator=(const DialogsGuard&) = delete;
 };
 
 // The bands of `page` of the given type, in page order.

@@ -19,11 +19,11 @@
 #include "output/ReportPreview.h"
 #include "stats/counting.h"
 #include "tests/report/ReportTestSupport.h"
+#include "tests/support/ScriptedDialogs.h"
 
 using namespace pelmora::output;
 using pelmora::list::WatchedList;
 using pelmora::test::bandsOf;
-using pelmora::test::DialogsGuard;
 using pelmora::test::ScriptedDialogs;
 using T = TQRBandType;
 
@@ -217,11 +217,10 @@ TEST_F(Prepared, PrintingShowsItsProgressWindowAndCancelAbortsTheJob) {
 TEST_F(Prepared, WithoutAPrinterAnErrorBoxSaysSo) {
     const PreparedReport r = prepare(1);
     ScriptedDialogs dialogs;
-    DialogsGuard guard(dialogs);
     backend.available = false;
     TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
     preview.print();
-    EXPECT_EQ(dialogs.errors, (std::vector<std::string>{"There is no printer installed"}));
+    EXPECT_EQ(dialogs.errors(), (std::vector<std::string>{"There is no printer installed"}));
 }
 
 TEST(PrintJobName, IsCutTo31Characters) {
