@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
 #include <QToolButton>
@@ -386,6 +387,8 @@ void TQuickReport::Preview() {
     if (!prepared) return;
     TQRPreview preview(recordPages(*prepared), prepared->geometry, ReportTitle,
                        QApplication::activeWindow());
+    // Maximised; the geometry also covers desktops that leave window states to no manager.
+    if (const QScreen* screen = preview.screen()) preview.setGeometry(screen->availableGeometry());
     preview.setWindowState(Qt::WindowMaximized);
     preview.exec();
 }
