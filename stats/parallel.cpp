@@ -25,10 +25,14 @@
 // parent and its own name, so a directory can always be reached again from the start
 // directory without a path text, whatever its depth.
 //
-// Descriptors: after a directory has been read, it keeps its descriptor open only while it
-// has subdirectories that have not been opened yet, and only within the descriptor budget.
-// The last of its subdirectories to open closes it. A subdirectory of a directory that could
-// not keep its descriptor borrows the nearest ancestor's one and walks down name by name.
+// Descriptors: after a directory has been read, it keeps its descriptor only while it has
+// subdirectories that have not been opened yet; the last of them to open closes it. At most
+// `budget` directories hold one at a time: when a new one would exceed that, the descriptor
+// used least recently (and not in use right now) is closed. A subdirectory whose parent holds
+// no descriptor borrows the nearest ancestor's and walks down name by name; the directories it
+// passes on the way keep the descriptors it opens for them when they still have subdirectories
+// to open, so the next sibling finds its parent open again. The start directory keeps its
+// descriptor to the end.
 //
 // Work: each thread pops the newest node of its own deque (depth first, which keeps the set of
 // pending nodes small) and, when that is empty, steals the oldest node of another thread's
@@ -67,11 +71,12 @@ class Node {
     const char* name() const { return reinterpret_cast<const char*>(this + 1); }
 
     Node* const parent;
-    int fd = -1;          // valid while fdUsers > 0
-    bool keptFd = false;  // set before the subdirectories are queued, read-only afterwards
-    // Subdirectories that have not opened yet, plus borrowers; 0 once the descriptor is closed
-    // (and 0 for good when it was never kept).
-    std::atomic<int> fdUsers{0};
+    // Guarded by the count's descriptor lock.
+    int fd = -1;            // -1 when the directory holds no descriptor
+    int pending = 0;        // subdirectories not opened yet
+    int users = 0;          // threads opening something through fd right now
+    Node* newer = nullptr;  // the list of held descriptors, least recently used first
+    Node* older = nullptr;
     // 1 until this directory has been read, plus one per live subdirectory node.
     std::atomic<int> liveRefs{1};
 
@@ -119,8 +124,8 @@ class ParallelCount {
         work(0);
         for (std::thread& t : threads) t.join();
 
-        // The start directory keeps one descriptor user of its own until here.
-        if (m_root->keptFd) releaseFd(m_root);
+        ::close(m_root->fd);  // all other descriptors were closed by the walk
+        m_root->fd = -1;
         dropLive(m_root);
 
         std::int64_t dirs = 0;
@@ -156,13 +161,14 @@ class ParallelCount {
         std::unique_ptr<char[]> buffer(new char[kReadBufferSize]);
         std::vector<Node*> found;
         std::vector<Node*> chain;
+        std::vector<int> toClose;
         for (;;) {
             Node* node = take(self);
             if (!node) return;
             found.clear();
-            const int fd = node == m_root ? node->fd : openNode(node, chain);
+            const int fd = node == m_root ? node->fd : openNode(node, chain, toClose);
             if (fd >= 0) readDirectory(fd, node, me, buffer.get(), found);
-            finishDirectory(node, fd, found);
+            finishDirectory(node, fd, found, toClose);
             if (!found.empty()) {
                 m_outstanding.fetch_add(static_cast<long>(found.size()));
                 {
@@ -222,45 +228,118 @@ class ParallelCount {
         m_idle.notify_all();
     }
 
-    // Opens a queued directory: through its parent's descriptor when the parent kept one,
-    // else name by name from the nearest ancestor that still holds one. -1 when it cannot.
-    int openNode(Node* node, std::vector<Node*>& chain) {
-        Node* parent = node->parent;
-        if (parent->keptFd) {
-            const int fd = ::openat(parent->fd, node->name(), kDirOpenFlags);
-            releaseFd(parent);
-            return fd;
-        }
-        chain.clear();
-        chain.push_back(node);
+    // Opens a queued directory through its parent's descriptor, or, when the parent holds
+    // none, name by name from the nearest ancestor that does. -1 when it cannot be opened.
+    int openNode(Node* node, std::vector<Node*>& chain, std::vector<int>& toClose) {
+        Node* const parent = node->parent;
         Node* anchor = parent;
-        while (!tryBorrowFd(anchor)) {
-            chain.push_back(anchor);
-            anchor = anchor->parent;  // the start directory holds its descriptor to the end
+        chain.clear();
+        {
+            std::lock_guard<std::mutex> g(m_fdLock);
+            while (anchor->fd < 0) {  // the start directory always holds one
+                chain.push_back(anchor);
+                anchor = anchor->parent;
+            }
+            ++anchor->users;
+            touchLocked(anchor);
         }
         int fd = anchor->fd;
-        for (auto it = chain.rbegin(); it != chain.rend() && fd >= 0; ++it) {
-            const int next = ::openat(fd, (*it)->name(), kDirOpenFlags);
-            if (fd != anchor->fd) ::close(fd);
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            const int next = fd >= 0 ? ::openat(fd, (*it)->name(), kDirOpenFlags) : -1;
+            if (fd != anchor->fd) passOn(*(it - 1), fd, toClose);
             fd = next;
         }
-        releaseFd(anchor);
-        return fd;
+        const int result = fd >= 0 ? ::openat(fd, node->name(), kDirOpenFlags) : -1;
+        {
+            std::lock_guard<std::mutex> g(m_fdLock);
+            --parent->pending;
+            --anchor->users;
+            if (fd != anchor->fd && fd >= 0 && !adoptLocked(parent, fd, toClose))
+                toClose.push_back(fd);
+            closeIfIdleLocked(parent, toClose);
+            closeIfIdleLocked(anchor, toClose);
+        }
+        closeAll(toClose);
+        return result;
     }
 
-    static bool tryBorrowFd(Node* n) {
-        int users = n->fdUsers.load();
-        while (users > 0) {
-            if (n->fdUsers.compare_exchange_weak(users, users + 1)) return true;
+    // A descriptor opened for `node` on the way down: kept by it if it still has
+    // subdirectories to open, else closed.
+    void passOn(Node* node, int fd, std::vector<int>& toClose) {
+        if (fd < 0) return;
+        {
+            std::lock_guard<std::mutex> g(m_fdLock);
+            if (!adoptLocked(node, fd, toClose)) toClose.push_back(fd);
         }
-        return false;
+        closeAll(toClose);
     }
 
-    void releaseFd(Node* n) {
-        if (n->fdUsers.fetch_sub(1) == 1) {
-            ::close(n->fd);
-            m_keptFds.fetch_sub(1);
+    // After the read: the directory keeps its descriptor for its subdirectories, if it has
+    // any and the budget allows.
+    void finishDirectory(Node* node, int fd, const std::vector<Node*>& found,
+                         std::vector<int>& toClose) {
+        node->liveRefs.fetch_add(static_cast<int>(found.size()));
+        {
+            std::lock_guard<std::mutex> g(m_fdLock);
+            node->pending = static_cast<int>(found.size());
+            // The start directory keeps its descriptor, outside the budget.
+            if (node != m_root && fd >= 0 && !adoptLocked(node, fd, toClose)) toClose.push_back(fd);
         }
+        closeAll(toClose);
+    }
+
+    // Gives `fd` to `node` when it holds none and still has subdirectories to open, closing
+    // the least recently used idle descriptor if the budget is spent. False when the caller
+    // must close `fd` itself.
+    bool adoptLocked(Node* node, int fd, std::vector<int>& toClose) {
+        if (node->fd >= 0 || node->pending == 0) return false;
+        if (m_held >= m_budget) {
+            Node* victim = m_oldest;
+            while (victim && victim->users > 0) victim = victim->newer;
+            if (!victim) return false;
+            toClose.push_back(victim->fd);
+            victim->fd = -1;
+            unlinkLocked(victim);
+        }
+        node->fd = fd;
+        linkNewestLocked(node);
+        return true;
+    }
+
+    void closeIfIdleLocked(Node* node, std::vector<int>& toClose) {
+        if (node == m_root || node->fd < 0 || node->pending > 0 || node->users > 0) return;
+        toClose.push_back(node->fd);
+        node->fd = -1;
+        unlinkLocked(node);
+    }
+
+    void touchLocked(Node* node) {
+        if (node == m_root || node == m_newest) return;
+        unlinkLocked(node);
+        linkNewestLocked(node);
+    }
+
+    void linkNewestLocked(Node* node) {
+        node->older = m_newest;
+        node->newer = nullptr;
+        if (m_newest)
+            m_newest->newer = node;
+        else
+            m_oldest = node;
+        m_newest = node;
+        ++m_held;
+    }
+
+    void unlinkLocked(Node* node) {
+        (node->older ? node->older->newer : m_oldest) = node->newer;
+        (node->newer ? node->newer->older : m_newest) = node->older;
+        node->older = node->newer = nullptr;
+        --m_held;
+    }
+
+    static void closeAll(std::vector<int>& fds) {
+        for (int fd : fds) ::close(fd);
+        fds.clear();
     }
 
     // Drops one live reference; a node without any is freed, and so on up the chain.
@@ -299,33 +378,15 @@ class ParallelCount {
         }
     }
 
-    // After the read: the directory keeps its descriptor for its subdirectories if the budget
-    // allows (the start directory always does), else closes it now.
-    void finishDirectory(Node* node, int fd, const std::vector<Node*>& found) {
-        node->liveRefs.fetch_add(static_cast<int>(found.size()));
-        if (fd < 0) return;
-        const bool isRoot = node == m_root;
-        if (found.empty() && !isRoot) {
-            ::close(fd);
-            return;
-        }
-        if (!isRoot && m_keptFds.fetch_add(1) >= m_budget) {
-            m_keptFds.fetch_sub(1);
-            ::close(fd);
-            return;
-        }
-        if (isRoot) m_keptFds.fetch_add(1);
-        node->fd = fd;
-        node->fdUsers.store(static_cast<int>(found.size()) + (isRoot ? 1 : 0));
-        node->keptFd = true;
-    }
-
     const std::size_t m_budget;
     std::vector<Worker> m_workers;
     Node* m_root = nullptr;
     unsigned m_devMajor = 0;
     unsigned m_devMinor = 0;
-    std::atomic<std::size_t> m_keptFds{0};
+    std::mutex m_fdLock;  // guards the descriptor fields of every node and the list below
+    Node* m_oldest = nullptr;
+    Node* m_newest = nullptr;
+    std::size_t m_held = 0;
     std::atomic<long> m_outstanding{0};  // nodes queued or being read
     std::atomic<long> m_queued{0};       // nodes in the deques
     std::atomic<int> m_sleepers{0};

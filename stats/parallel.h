@@ -15,11 +15,11 @@ namespace pelmora::stats {
 // opened, counts nothing.
 TDirStats CountTreeParallel(std::string_view dir, unsigned jobs);
 
-// The same with an explicit descriptor budget: the number of directories that may keep their
-// descriptor open between their own scan and the opening of their last subdirectory. A
-// subdirectory whose parent could not keep its descriptor is reached again, name by name,
-// from the nearest ancestor that still holds one (the start directory always does). Each
-// thread holds at most three descriptors besides these.
+// The same with an explicit descriptor budget: the number of directories (besides the start
+// directory) that may hold a descriptor between their own read and the opening of their last
+// subdirectory; beyond it the least recently used one is closed. A subdirectory whose parent
+// holds none is reached again, name by name, from the nearest ancestor that does. Each thread
+// holds at most two descriptors besides these while it opens and reads a directory.
 TDirStats CountTreeParallel(std::string_view dir, unsigned jobs, std::size_t descriptorBudget);
 
 }  // namespace pelmora::stats

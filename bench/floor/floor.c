@@ -9,7 +9,8 @@
  * counted but not entered; the start directory itself is not counted. Prints
  * "DIRS FILES BYTES".
  *
- * With -j 1 (the default) the walk is a plain recursion that keeps one descriptor per level.
+ * With -j 1 (the default) the walk is a plain recursion: a directory is read completely, then
+ * its subdirectories are entered one by one; it keeps one descriptor per level.
  * With -j N, N threads share one LIFO stack of directories; a directory keeps its descriptor
  * until its last subdirectory has been opened.
  */
@@ -75,31 +76,39 @@ static void scan(int fd, char *buf, struct totals *t, enter_fn enter, void *ctx)
 
 /* ---- single thread: recursion, one descriptor per level ---- */
 
-struct serial {
-    struct totals t;
-    char **bufs; /* one getdents buffer per level, allocated as the walk goes deeper */
-    size_t depth, cap;
-};
+/* The names of the subdirectories still to enter, level after level, each '\0'-ended. */
+static char *g_names;
+static size_t g_names_len, g_names_cap;
+static char *g_serial_buf;
 
-static void serial_enter(void *ctx, int parent, const char *name);
-
-static void serial_dir(struct serial *s, int fd) {
-    if (s->depth == s->cap) {
-        s->cap = s->cap ? 2 * s->cap : 64;
-        s->bufs = realloc(s->bufs, s->cap * sizeof *s->bufs);
-        for (size_t i = s->depth; i < s->cap; i++) s->bufs[i] = NULL;
+static void serial_collect(void *ctx, int fd, const char *name) {
+    (void)ctx;
+    (void)fd;
+    size_t len = strlen(name) + 1;
+    if (g_names_len + len > g_names_cap) {
+        g_names_cap = g_names_cap ? 2 * g_names_cap : 4096;
+        while (g_names_cap < g_names_len + len) g_names_cap *= 2;
+        g_names = realloc(g_names, g_names_cap);
     }
-    if (!s->bufs[s->depth]) s->bufs[s->depth] = malloc(BUF_SIZE);
-    char *buf = s->bufs[s->depth++];
-    scan(fd, buf, &s->t, serial_enter, s);
-    s->depth--;
+    memcpy(g_names + g_names_len, name, len);
+    g_names_len += len;
 }
 
-static void serial_enter(void *ctx, int parent, const char *name) {
-    int fd = open_dir(parent, name);
-    if (fd < 0) return;
-    serial_dir((struct serial *)ctx, fd);
-    close(fd);
+/* Reads `fd` completely, then enters its subdirectories one by one. */
+static void serial_dir(struct totals *t, int fd) {
+    size_t begin = g_names_len;
+    scan(fd, g_serial_buf, t, serial_collect, NULL);
+    size_t end = g_names_len;
+    for (size_t pos = begin; pos < end;) {
+        size_t len = strlen(g_names + pos) + 1;
+        int sub = open_dir(fd, g_names + pos);
+        if (sub >= 0) {
+            serial_dir(t, sub);
+            close(sub);
+        }
+        pos += len;
+    }
+    g_names_len = begin;
 }
 
 /* ---- N threads: shared LIFO stack of (parent, name) ---- */
@@ -220,11 +229,9 @@ int main(int argc, char **argv) {
 
     struct totals sum = {0, 0, 0};
     if (jobs == 1) {
-        struct serial s;
-        memset(&s, 0, sizeof s);
-        serial_dir(&s, root);
+        g_serial_buf = malloc(BUF_SIZE);
+        serial_dir(&sum, root);
         close(root);
-        sum = s.t;
     } else {
         /* The start directory is scanned like any other: a pseudo-parent holds its fd. */
         struct dir *top = malloc(sizeof *top);
