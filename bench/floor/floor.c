@@ -43,24 +43,24 @@ struct totals {
 
 static unsigned g_dev_major, g_dev_minor;
 
-static int open_dir(int parent, const char *name) {
+static int open_dir(int parent, const char* name) {
     return openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 /* Reads the whole directory `fd`; for each subdirectory to enter, calls `enter`. */
-typedef void (*enter_fn)(void *ctx, int fd, const char *name);
+typedef void (*enter_fn)(void* ctx, int fd, const char* name);
 
-static void scan(int fd, char *buf, struct totals *t, enter_fn enter, void *ctx) {
+static void scan(int fd, char* buf, struct totals* t, enter_fn enter, void* ctx) {
     for (;;) {
         long n = syscall(SYS_getdents64, fd, buf, BUF_SIZE);
         if (n <= 0) break;
         for (long pos = 0; pos < n;) {
-            struct linux_dirent64 *d = (struct linux_dirent64 *)(buf + pos);
+            struct linux_dirent64* d = (struct linux_dirent64*)(buf + pos);
             pos += d->d_reclen;
             if (d->d_name[0] == '.') continue;
             struct statx sx;
-            if (statx(fd, d->d_name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-                      STATX_TYPE | STATX_SIZE, &sx) != 0)
+            if (statx(fd, d->d_name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_SIZE,
+                      &sx) != 0)
                 continue;
             t->bytes += sx.stx_size;
             if (S_ISDIR(sx.stx_mode)) {
@@ -77,11 +77,11 @@ static void scan(int fd, char *buf, struct totals *t, enter_fn enter, void *ctx)
 /* ---- single thread: recursion, one descriptor per level ---- */
 
 /* The names of the subdirectories still to enter, level after level, each '\0'-ended. */
-static char *g_names;
+static char* g_names;
 static size_t g_names_len, g_names_cap;
-static char *g_serial_buf;
+static char* g_serial_buf;
 
-static void serial_collect(void *ctx, int fd, const char *name) {
+static void serial_collect(void* ctx, int fd, const char* name) {
     (void)ctx;
     (void)fd;
     size_t len = strlen(name) + 1;
@@ -95,7 +95,7 @@ static void serial_collect(void *ctx, int fd, const char *name) {
 }
 
 /* Reads `fd` completely, then enters its subdirectories one by one. */
-static void serial_dir(struct totals *t, int fd) {
+static void serial_dir(struct totals* t, int fd) {
     size_t begin = g_names_len;
     scan(fd, g_serial_buf, t, serial_collect, NULL);
     size_t end = g_names_len;
@@ -119,29 +119,29 @@ struct dir {
 };
 
 struct item {
-    struct dir *parent;
-    struct item *next;
+    struct dir* parent;
+    struct item* next;
     char name[];
 };
 
 static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t g_cond = PTHREAD_COND_INITIALIZER;
-static struct item *g_stack;
+static struct item* g_stack;
 static long g_outstanding; /* items pushed and not yet finished */
 
 struct worker {
     pthread_t thread;
     struct totals t;
-    struct dir *current;
-    struct item *batch; /* children found in the current directory, pushed after the scan */
+    struct dir* current;
+    struct item* batch; /* children found in the current directory, pushed after the scan */
     long batch_len;
 };
 
-static void parallel_enter(void *ctx, int parent, const char *name) {
+static void parallel_enter(void* ctx, int parent, const char* name) {
     (void)parent;
-    struct worker *w = ctx;
+    struct worker* w = ctx;
     size_t len = strlen(name);
-    struct item *it = malloc(sizeof *it + len + 1);
+    struct item* it = malloc(sizeof *it + len + 1);
     memcpy(it->name, name, len + 1);
     it->parent = w->current;
     it->next = w->batch;
@@ -149,7 +149,7 @@ static void parallel_enter(void *ctx, int parent, const char *name) {
     w->batch_len++;
 }
 
-static void release_parent(struct dir *d) {
+static void release_parent(struct dir* d) {
     pthread_mutex_lock(&g_lock);
     int last = --d->pending == 0;
     pthread_mutex_unlock(&g_lock);
@@ -159,14 +159,14 @@ static void release_parent(struct dir *d) {
     }
 }
 
-static void *worker_main(void *arg) {
-    struct worker *w = arg;
-    char *buf = malloc(BUF_SIZE);
+static void* worker_main(void* arg) {
+    struct worker* w = arg;
+    char* buf = malloc(BUF_SIZE);
     pthread_mutex_lock(&g_lock);
     for (;;) {
         while (!g_stack && g_outstanding) pthread_cond_wait(&g_cond, &g_lock);
         if (!g_stack) break;
-        struct item *it = g_stack;
+        struct item* it = g_stack;
         g_stack = it->next;
         pthread_mutex_unlock(&g_lock);
 
@@ -174,7 +174,7 @@ static void *worker_main(void *arg) {
         release_parent(it->parent);
         free(it);
         if (fd >= 0) {
-            struct dir *d = malloc(sizeof *d);
+            struct dir* d = malloc(sizeof *d);
             d->fd = fd;
             d->pending = 0;
             w->current = d;
@@ -190,7 +190,7 @@ static void *worker_main(void *arg) {
         }
         pthread_mutex_lock(&g_lock);
         if (fd >= 0 && w->batch) {
-            struct item *last = w->batch;
+            struct item* last = w->batch;
             while (last->next) last = last->next;
             last->next = g_stack;
             g_stack = w->batch;
@@ -204,7 +204,7 @@ static void *worker_main(void *arg) {
     return NULL;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     int jobs = 1, opt;
     while ((opt = getopt(argc, argv, "j:")) != -1) {
         if (opt == 'j') {
@@ -234,16 +234,16 @@ int main(int argc, char **argv) {
         close(root);
     } else {
         /* The start directory is scanned like any other: a pseudo-parent holds its fd. */
-        struct dir *top = malloc(sizeof *top);
+        struct dir* top = malloc(sizeof *top);
         top->fd = root;
         top->pending = 1;
-        struct item *it = malloc(sizeof *it + 2);
+        struct item* it = malloc(sizeof *it + 2);
         strcpy(it->name, ".");
         it->parent = top;
         it->next = NULL;
         g_stack = it;
         g_outstanding = 1;
-        struct worker *ws = calloc((size_t)jobs, sizeof *ws);
+        struct worker* ws = calloc((size_t)jobs, sizeof *ws);
         for (int i = 0; i < jobs; i++) pthread_create(&ws[i].thread, NULL, worker_main, &ws[i]);
         for (int i = 0; i < jobs; i++) {
             pthread_join(ws[i].thread, NULL);
