@@ -15,7 +15,6 @@ bool TForm1::FormCloseQuery() {
 void TForm1::AddThisDirectory1Click() {}   // seam: directory popup > Add This Directory
 void TForm1::AddSubdirectories1Click() {}  // seam: directory popup > Add Subdirectories
 void TForm1::DeleteHighlighted1Click() {}  // seam: list popup > Delete Highlighted
-void TForm1::CreateDataFileClick() {}      // seam: Report > Create Data File
 void TForm1::CreateReportClick() {}        // seam: Report > Create Report
 
 }  // namespace pelmora::ui
