@@ -128,6 +128,7 @@ void TDirectoryListBox::setDirectory(const std::string& dir) {
     buildList();
     updateLabel();
     emit changed();
+    emit changeCompleted();
 }
 
 void TDirectoryListBox::setDirLabel(QLabel* label) {

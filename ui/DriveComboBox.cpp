@@ -6,6 +6,7 @@
 #include <QStylePainter>
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/gui/dialogs.h"
 #include "platform/volumes.h"
@@ -107,7 +108,14 @@ TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
 
 void TDriveComboBox::buildItems() {
     clear();
-    for (const platform::MountedVolume& v : platform::volumes().mountedVolumes()) {
+    const std::vector<platform::MountedVolume> all = platform::volumes().mountedVolumes();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const platform::MountedVolume& v = all[i];
+        // Of several mounts on one point only the last is visible there.
+        const bool covered = std::any_of(
+            all.begin() + static_cast<std::ptrdiff_t>(i) + 1, all.end(),
+            [&](const platform::MountedVolume& later) { return later.mountPoint == v.mountPoint; });
+        if (covered) continue;
         addItem(QFile::decodeName(QByteArray::fromStdString(volumeText(v))));
         const int row = count() - 1;
         setItemData(row, QByteArray::fromStdString(v.mountPoint), MountPointRole);
@@ -135,7 +143,7 @@ void TDriveComboBox::setDirList(TDirectoryListBox* list) {
     m_drive.clear();
     buildItems();
     if (m_dirList != nullptr) {
-        connect(m_dirList, &TDirectoryListBox::changed, this, &TDriveComboBox::followList);
+        connect(m_dirList, &TDirectoryListBox::changeCompleted, this, &TDriveComboBox::followList);
         const int index = indexOfVolumeHolding(m_dirList->directory());
         setCurrentIndex(index);
         if (index >= 0) m_drive = itemData(index, MountPointRole).toByteArray().toStdString();

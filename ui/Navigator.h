@@ -64,6 +64,9 @@ class TDirectoryListBox : public QListWidget {
   signals:
     // DirectoryListBox1Change: after every change, once the list and the label show it.
     void changed();
+    // Right after changed() has reached all its receivers; the drive box follows the list from
+    // here, so that its own changed() comes after the list's.
+    void changeCompleted();
 
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;

@@ -126,6 +126,7 @@ TEST_F(DirectoryListTest, UnreadableDirectoryShowsOnlyItsPath) {
     TDirectoryListBox list;
     EXPECT_EQ(list.currentRow(), list.count() - 1);
     EXPECT_EQ(list.item(list.count() - 1)->text(), "locked");
+    chmod(dir.c_str(), 0700);
 }
 
 TEST_F(DirectoryListTest, DoubleClickOnSubdirectoryEntersIt) {
@@ -169,6 +170,19 @@ TEST_F(DirectoryListTest, ListAndLabelAlreadyShowTheNewDirectoryWhenChangedFires
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].substr(0, seen[0].find('|')), root + "/inner");
     EXPECT_TRUE(seen[0].ends_with("inner|inner")) << seen[0];
+}
+
+TEST_F(DirectoryListTest, NamesThatAreNotUtf8OpenByTheirOwnBytes) {
+    const std::string odd = root + "/caf\xe9";
+    ASSERT_EQ(mkdir(odd.c_str(), 0755), 0);
+    enter(root);
+    TDirectoryListBox list;
+    show(list);
+    ASSERT_EQ(list.count(), list.currentRow() + 2);
+    doubleClickRow(list, list.count() - 1);
+    EXPECT_EQ(list.directory(), odd);
+    EXPECT_EQ(pelmora::platform::currentDirectory(), odd);
+    EXPECT_TRUE(dialogs.errors.empty());
 }
 
 TEST_F(DirectoryListTest, EnterOpensTheHighlightedPathItem) {
@@ -284,6 +298,21 @@ TEST_F(DirectoryListTest, SetDirectoryRaisesTheErrorOfTheFailedEntry) {
     EXPECT_EQ(texts(list), before);
 }
 
+TEST_F(DirectoryListTest, DeniedDirectoryShowsAccessDenied) {
+    if (geteuid() == 0) GTEST_SKIP() << "root enters every directory";
+    const std::string denied = mkdirs("denied");
+    ASSERT_EQ(chmod(denied.c_str(), 0600), 0);
+    enter(root);
+    TDirectoryListBox list;
+    list.resize(268, 400);
+    list.show();
+    QApplication::processEvents();
+    doubleClickRow(list, list.currentRow() + 1);
+    EXPECT_EQ(dialogs.errors, std::vector<std::string>{"File access denied"});
+    EXPECT_EQ(list.directory(), root);
+    chmod(denied.c_str(), 0700);
+}
+
 TEST_F(DirectoryListTest, CaselessVolumeShowsNamesInLowerCaseButLabelAsReported) {
     FakeVolumes volumes;
     volumes.flags = 0;
@@ -300,6 +329,13 @@ TEST_F(DirectoryListTest, CaselessVolumeShowsNamesInLowerCaseButLabelAsReported)
     EXPECT_EQ(list.item(list.currentRow())->text(), "mixedcase");
     EXPECT_EQ(list.item(list.count() - 1)->text(), "subdir");
     EXPECT_TRUE(label.text().endsWith("/MixedCase"));
+    // Texts are compared ignoring case here: the same directory in other letters is current.
+    SignalCounter spy(&list, &TDirectoryListBox::changed);
+    std::string other = dir;
+    other.replace(other.size() - 9, 9, "MIXEDCASE");
+    list.setDirectory(other);
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_EQ(list.directory(), dir);
     // The item still opens the directory by its stored name.
     show(list);
     doubleClickRow(list, list.count() - 1);
