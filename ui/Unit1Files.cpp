@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QObject>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
