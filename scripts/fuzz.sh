@@ -20,7 +20,7 @@ for t in mask listfile cmdline shortenpath dataline; do
   mkdir -p fuzz/findings/$t
   echo "== fuzz_$t for ${seconds}s"
   if ! QT_QPA_PLATFORM=offscreen build-fuzz/fuzz/fuzz_$t -max_total_time="$seconds" \
-      -max_len=4096 -artifact_prefix=fuzz/findings/$t/ -print_final_stats=1 "$work" \
+      -max_len=4096 -timeout=10 -rss_limit_mb=2048 -artifact_prefix=fuzz/findings/$t/ -print_final_stats=1 "$work" \
       > "build-fuzz/fuzz_$t.log" 2>&1; then
     echo "fuzz_$t: FINDING (see build-fuzz/fuzz_$t.log and fuzz/findings/$t/)"
     tail -n 30 "build-fuzz/fuzz_$t.log"
