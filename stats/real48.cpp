@@ -7,12 +7,10 @@ namespace pelmora::stats {
 namespace {
 
 int bitLength(unsigned __int128 v) {
-    int n = 0;
-    while (v != 0) {
-        v >>= 1;
-        ++n;
-    }
-    return n;
+    const auto high = static_cast<std::uint64_t>(v >> 64);
+    const auto low = static_cast<std::uint64_t>(v);
+    if (high != 0) return 128 - __builtin_clzll(high);
+    return low != 0 ? 64 - __builtin_clzll(low) : 0;
 }
 
 }  // namespace
@@ -48,6 +46,15 @@ Real48 Real48::fromDouble(double v) {
 }
 
 Real48& Real48::operator+=(Real48 other) {
+    // The common case of a byte total: two non-negative whole numbers below 2^40 whose sum is
+    // still below 2^40 is exact as it stands.
+    if (m_exponent == 0 && other.m_exponent == 0 && !m_negative && !other.m_negative) {
+        const std::uint64_t sum = m_mantissa + other.m_mantissa;
+        if (sum >> kBits == 0) {
+            m_mantissa = sum;
+            return *this;
+        }
+    }
     // Both values are whole numbers below 2^127, so their sum is exact in 128 bits for every
     // magnitude a sum of file sizes can reach.
     *this = fromExact(toInt128() + other.toInt128());

@@ -169,7 +169,7 @@ class DirectoryReader {
         Result result;
         const bool maskAll = rq.mask == "*.*" || rq.mask == "*";
         const std::uint32_t excluded = excludedBits(rq.attrs);
-        unsigned statMask = STATX_TYPE | STATX_MODE | STATX_SIZE;
+        unsigned statMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_INO;
         if (rq.options.fillTime) statMask |= STATX_MTIME;
         for (;;) {
             const long n = ::syscall(SYS_getdents64, rq.fd, m_buffer.data(), m_buffer.size());
@@ -212,6 +212,9 @@ class DirectoryReader {
 
                 if (candidate && looked && S_ISDIR(mode) &&
                     makedev(stx.stx_dev_major, stx.stx_dev_minor) == rq.device) {
+                    // Each kept name is stored after its inode, and ends with a 0 byte.
+                    const std::uint64_t ino = stx.stx_ino;
+                    rq.names->append(reinterpret_cast<const char*>(&ino), sizeof ino);
                     rq.names->append(name);
                     rq.names->push_back('\0');
                 }
@@ -281,10 +284,12 @@ class TreeWalk {
                 m_stack.pop_back();
                 continue;
             }
-            const std::size_t nameOffset = top.next;
+            std::uint64_t inode = 0;
+            std::memcpy(&inode, m_names.data() + top.next, sizeof inode);
+            const std::size_t nameOffset = top.next + sizeof inode;
             const std::size_t nameLength = std::strlen(m_names.data() + nameOffset);
-            top.next += nameLength + 1;
-            DescendInto(nameOffset, nameLength);
+            top.next = nameOffset + nameLength + 1;
+            DescendInto(nameOffset, nameLength, inode);
         }
         return kNoMoreEntries;
     }
@@ -292,7 +297,7 @@ class TreeWalk {
   private:
     // Enters one subdirectory of the top frame: reads it with the walk's mask, attribute set
     // and callback, and pushes it so that its own subdirectories are entered next.
-    void DescendInto(std::size_t nameOffset, std::size_t nameLength) {
+    void DescendInto(std::size_t nameOffset, std::size_t nameLength, std::uint64_t inode) {
         const std::size_t parentIndex = m_stack.size() - 1;
         if (!ensureOpen(parentIndex)) return;
         const int parentFd = m_stack[parentIndex].fd.get();
@@ -308,9 +313,6 @@ class TreeWalk {
         }
         if (!fd) return;  // removed meanwhile, no access: nothing below it counts
 
-        struct stat st {};
-        if (::fstat(fd.get(), &st) != 0) return;
-
         m_path.resize(m_stack[parentIndex].pathLength);
         m_path.append(name);
         m_path.push_back('/');
@@ -319,8 +321,8 @@ class TreeWalk {
         frame.pathLength = m_path.size();
         frame.nameOffset = nameOffset;
         frame.nameLength = nameLength;
-        frame.inode = st.st_ino;
-        frame.device = st.st_dev;
+        frame.inode = inode;
+        frame.device = m_stack.front().device;
         frame.namesBegin = m_names.size();
         m_reader.read({fd.get(), m_path, WalkState.Mask, WalkState.Attrs, WalkState.Callback,
                        WalkState.Options, true, m_stack.front().device, &m_names});

@@ -1,0 +1,77 @@
+// Report > Create Data File: one line per watched directory in the data file beside the list.
+#include <QApplication>
+#include <QProgressBar>
+#include <memory>
+#include <optional>
+
+#include "list/watchedlist.h"
+#include "output/DataFile.h"
+#include "platform/gui/dialogs.h"
+#include "platform/ioerror.h"
+#include "ui/Unit1.h"
+
+namespace pelmora::ui {
+
+namespace {
+
+// The hourglass and the progress bar for the duration of one export: however the export ends,
+// the normal pointer comes back (not whatever was shown before) and the bar is hidden.
+class ExportFeedback {
+  public:
+    ExportFeedback(QProgressBar* bar, int steps) : m_bar(bar) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        // Qt's bar counts in int, as the list does, so every list gets one step per entry.
+        m_bar->setRange(0, steps);
+        m_bar->setValue(0);
+        m_bar->show();
+    }
+    ~ExportFeedback() {
+        while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+        m_bar->hide();
+    }
+    ExportFeedback(const ExportFeedback&) = delete;
+    ExportFeedback& operator=(const ExportFeedback&) = delete;
+
+    void step(int done) { m_bar->setValue(done); }
+
+  private:
+    QProgressBar* m_bar;
+};
+
+}  // namespace
+
+void TForm1::CreateDataFileClick() {
+    const list::WatchedList& entries = m_watchedList;
+    if (entries.count() == 0) {
+        platform::dialogs().notice("The list is empty.");
+        return;
+    }
+
+    const std::string name = output::dataFileName(list::ListFileName);
+    std::optional<platform::PelmoraError> notCreated;
+    {
+        ExportFeedback feedback(ProgressBar1, entries.count());
+        std::unique_ptr<output::FileSink> sink;
+        try {
+            sink = std::make_unique<output::FileSink>(name);
+        } catch (const platform::PelmoraError& e) {
+            notCreated = e;
+        }
+        // Each directory is counted just before its line, so the file shows the disk as it is
+        // now; a write or close error stops the export and reaches the caller.
+        if (sink)
+            output::writeDataFile(entries.entries(), *sink, output::countWithCountTree,
+                                  [&feedback](int done) { feedback.step(done); });
+    }
+    if (notCreated) {
+        // Not silently skipped: the user learns that no data file was written. A batch run
+        // still ends as it would have, but with a failing exit status.
+        if (!isBatchRun()) throw *notCreated;
+        platform::showException(*notCreated);
+        m_batchExitStatus = 1;
+        return;
+    }
+    platform::dialogs().notice("File " + name + " created.");
+}
+
+}  // namespace pelmora::ui
