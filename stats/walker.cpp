@@ -32,6 +32,7 @@ namespace {
 
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr std::size_t kOpenBudget = 48;
+constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 struct LinuxDirent64 {
     ino64_t d_ino;
@@ -123,7 +124,8 @@ int errnoCode() {
 }
 
 // Opens a directory given by a path of any length: a path the kernel refuses as too long is
-// opened component by component.
+// opened component by component. Only the start of a walk, or a walk short of descriptors,
+// opens by path.
 int openDirectoryPath(const std::string& path) {
     const std::string& p = path.empty() ? std::string(".") : path;
     int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -299,17 +301,19 @@ class TreeWalk {
     // and callback, and pushes it so that its own subdirectories are entered next.
     void DescendInto(std::size_t nameOffset, std::size_t nameLength, std::uint64_t inode) {
         const std::size_t parentIndex = m_stack.size() - 1;
-        if (!ensureOpen(parentIndex)) return;
-        const int parentFd = m_stack[parentIndex].fd.get();
         const std::string name(m_names.data() + nameOffset, nameLength);
+        const dev_t device = m_stack.front().device;
 
-        Fd fd(::openat(parentFd, name.c_str(),
-                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        Fd fd;
+        if (ensureOpen(parentIndex))
+            fd = Fd(::openat(m_stack[parentIndex].fd.get(), name.c_str(), kOpenFlags));
         if (!fd && (errno == EMFILE || errno == ENFILE)) {
-            releaseDescriptors(m_stack.size());
-            if (!ensureOpen(parentIndex)) return;
-            fd = Fd(::openat(m_stack[parentIndex].fd.get(), name.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+            // Short of descriptors: give up every one the walk holds and enter the directory
+            // by its path, which needs a single descriptor.
+            releaseDescriptors(0, m_stack.size());
+            m_path.resize(m_stack[parentIndex].pathLength);
+            m_path.append(name);
+            fd = openVerified(m_path, inode, device);
         }
         if (!fd) return;  // removed meanwhile, no access: nothing below it counts
 
@@ -322,10 +326,10 @@ class TreeWalk {
         frame.nameOffset = nameOffset;
         frame.nameLength = nameLength;
         frame.inode = inode;
-        frame.device = m_stack.front().device;
+        frame.device = device;
         frame.namesBegin = m_names.size();
         m_reader.read({fd.get(), m_path, WalkState.Mask, WalkState.Attrs, WalkState.Callback,
-                       WalkState.Options, true, m_stack.front().device, &m_names});
+                       WalkState.Options, true, device, &m_names});
         frame.namesEnd = m_names.size();
         frame.next = frame.namesBegin;
         if (frame.namesEnd == frame.namesBegin) return;  // nothing to enter below it
@@ -333,12 +337,12 @@ class TreeWalk {
         frame.fd = std::move(fd);
         ++m_open;
         m_stack.push_back(std::move(frame));
-        if (m_open > kOpenBudget) releaseDescriptors(m_stack.size() - kOpenBudget / 2);
+        if (m_open > kOpenBudget) releaseDescriptors(1, m_stack.size() - kOpenBudget / 2);
     }
 
-    // Gives up the descriptors of the frames below `limit`, except the start directory's.
-    void releaseDescriptors(std::size_t limit) {
-        for (std::size_t i = 1; i < limit && i < m_stack.size(); ++i) {
+    // Gives up the descriptors of the frames from `first` up to below `limit`.
+    void releaseDescriptors(std::size_t first, std::size_t limit) {
+        for (std::size_t i = first; i < limit && i < m_stack.size(); ++i) {
             if (m_stack[i].fd) {
                 m_stack[i].fd.reset();
                 --m_open;
@@ -346,30 +350,51 @@ class TreeWalk {
         }
     }
 
+    // Opens the directory at `path` and checks that it is still the one the walk met.
+    static Fd openVerified(const std::string& path, std::uint64_t inode, dev_t device) {
+        Fd fd(openDirectoryPath(path));
+        struct stat st {};
+        if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_ino != inode || st.st_dev != device)
+            return Fd();
+        return fd;
+    }
+
     // Makes sure frame `index` has a descriptor, opening it again from its nearest open
-    // ancestor, one name at a time. False when that fails or leads somewhere else.
+    // ancestor one name at a time, or by its path when no ancestor is open or descriptors
+    // run short. False when that fails or leads somewhere else; the rest of the frame's
+    // subdirectories are then skipped.
     bool ensureOpen(std::size_t index) {
-        if (m_stack[index].fd) return true;
+        Frame& frame = m_stack[index];
+        if (frame.fd) return true;
         std::size_t base = index;
-        while (!m_stack[base].fd) --base;  // the start directory always stays open
+        while (base > 0 && !m_stack[base].fd) --base;
         Fd current;
-        int at = m_stack[base].fd.get();
-        for (std::size_t i = base + 1; i <= index; ++i) {
-            const std::string name(m_names.data() + m_stack[i].nameOffset, m_stack[i].nameLength);
-            current = Fd(::openat(at, name.c_str(),
-                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-            if (!current) break;
-            at = current.get();
+        if (m_stack[base].fd) {
+            int at = m_stack[base].fd.get();
+            for (std::size_t i = base + 1; i <= index; ++i) {
+                const std::string name(m_names.data() + m_stack[i].nameOffset,
+                                       m_stack[i].nameLength);
+                current = Fd(::openat(at, name.c_str(), kOpenFlags));
+                if (!current) break;
+                at = current.get();
+            }
         }
         struct stat st {};
-        if (!current || ::fstat(current.get(), &st) != 0 || st.st_ino != m_stack[index].inode ||
-            st.st_dev != m_stack[index].device) {
-            m_stack[index].next = m_stack[index].namesEnd;  // moved away: skip the rest
+        if (!current || ::fstat(current.get(), &st) != 0 || st.st_ino != frame.inode ||
+            st.st_dev != frame.device) {
+            // No open ancestor, too few descriptors for the chain, or something in between
+            // changed: try the path.
+            current.reset();
+            releaseDescriptors(0, m_stack.size());
+            current = openVerified(m_path.substr(0, frame.pathLength), frame.inode, frame.device);
+        }
+        if (!current) {
+            frame.next = frame.namesEnd;
             return false;
         }
-        m_stack[index].fd = std::move(current);
+        frame.fd = std::move(current);
         ++m_open;
-        if (m_open > kOpenBudget) releaseDescriptors(index);
+        if (m_open > kOpenBudget) releaseDescriptors(1, index);
         return true;
     }
 

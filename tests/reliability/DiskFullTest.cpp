@@ -256,10 +256,10 @@ TEST(TooManyOpenFiles, LoadAndExportReportTheFailure) {
                       return "export raised: " + error;
                   return "";
               }));
-    // Three spare: one for the data file, two for the walk.
+    // Two spare: one for the data file, one for the walk.
     EXPECT_EQ("", inChild([&]() -> std::string {
                   warmUp(t.path("tree"));
-                  if (!test::leaveSpareDescriptors(3)) return "setrlimit failed";
+                  if (!test::leaveSpareDescriptors(2)) return "setrlimit failed";
                   output::exportDataFile({t.path("tree")}, listPath, output::countWithCountTree);
                   return "";
               }));

@@ -255,7 +255,7 @@ void buildDeepTree(const std::string& root, int depth) {
     ::close(fd);
 }
 
-TEST(TooManyOpenFiles, DeepTreeCountedWithThreeSpareDescriptors) {
+TEST(TooManyOpenFiles, DeepTreeCountedWithASingleSpareDescriptor) {
     test::TempTree t;
     constexpr int kDepth = 400;
     buildDeepTree(t.root(), kDepth);
@@ -263,8 +263,33 @@ TEST(TooManyOpenFiles, DeepTreeCountedWithThreeSpareDescriptors) {
     const Figures full = countTree(root);
     ASSERT_EQ(full.dirs, kDepth);
     ASSERT_EQ(full.files, 1);
+    for (int spare = 1; spare <= 3; ++spare) {
+        EXPECT_EQ("", inChild([&]() -> std::string {
+                      if (!test::leaveSpareDescriptors(spare)) return "setrlimit failed";
+                      const Figures got = countTree(root);
+                      if (!(got == full)) return "CountTree: " + describe(got);
+                      return "";
+                  }))
+            << spare << " spare";
+    }
+}
+
+TEST(TooManyOpenFiles, BushyTreeCountedWithASingleSpareDescriptor) {
+    // Two branches per level: the walk comes back to directories whose descriptors it gave up.
+    test::TempTree t;
+    std::string p = "b";
+    for (int i = 0; i < 60; ++i) {
+        t.dir(p + "/side/leaf");
+        t.file(p + "/side/f", i);
+        p += "/deep";
+        t.dir(p);
+    }
+    const std::string root = t.root();
+    const Figures full = countTree(root);
+    ASSERT_EQ(full.dirs, 181);
+    ASSERT_EQ(full.files, 60);
     EXPECT_EQ("", inChild([&]() -> std::string {
-                  if (!test::leaveSpareDescriptors(3)) return "setrlimit failed";
+                  if (!test::leaveSpareDescriptors(1)) return "setrlimit failed";
                   const Figures got = countTree(root);
                   if (!(got == full)) return "CountTree: " + describe(got);
                   return "";
