@@ -5,5 +5,5 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELMORA_TESTS=OFF \
   -DPELMORA_BENCH=OFF >/dev/null
-ninja -C build-release pelmora pelmora-cli
+ninja -C build-release pelmora pelmora-cli pelmora-report
 exec build-release/bin/pelmora "$@"
