@@ -42,7 +42,9 @@ namespace {
 std::string g_programPathOverride;
 }  // namespace
 
-void setProgramPath(std::string path) { g_programPathOverride = std::move(path); }
+void setProgramPath(std::string path) {
+    g_programPathOverride = std::move(path);
+}
 
 std::string programPath() {
     if (!g_programPathOverride.empty()) return g_programPathOverride;

@@ -6,10 +6,16 @@ namespace {
 Dialogs* g_override = nullptr;
 }  // namespace
 
-Dialogs& dialogs() { return g_override != nullptr ? *g_override : qtDialogs(); }
+Dialogs& dialogs() {
+    return g_override != nullptr ? *g_override : qtDialogs();
+}
 
-void setDialogs(Dialogs* d) { g_override = d; }
+void setDialogs(Dialogs* d) {
+    g_override = d;
+}
 
-void showException(const std::exception& e) { dialogs().errorBox(e.what()); }
+void showException(const std::exception& e) {
+    dialogs().errorBox(e.what());
+}
 
 }  // namespace pelmora::platform

@@ -51,7 +51,7 @@ struct FileDialogOptions {
 };
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     // The message dialog: caption and icon by `type`; `buttons` a set of MsgDlgButton; Enter
     // presses OK if shown, else Yes, else Retry; Escape presses Cancel if shown, else No, else
