@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "output/DataFile.h"
 #include "platform/paths.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
@@ -12,18 +13,13 @@ namespace pelmora::cli {
 
 namespace {
 
-// The data-file line of one directory: "DIR",dirs,files,bytes,overhead CR LF, with a quote in
-// DIR doubled so that the line stays one CSV record.
-std::string csvLine(const std::string& dir, const stats::TDirStats& s, std::int64_t overhead) {
-    std::string line = "\"";
-    for (char c : dir) {
-        if (c == '"') line.push_back('"');
-        line.push_back(c);
-    }
-    line += "\"," + std::to_string(s.DirCount) + "," + std::to_string(s.FileCount) + "," +
-            s.ByteTotal.toFixed0() + "," + std::to_string(overhead) + "\r\n";
-    return line;
-}
+// Collects a data-file line for printing.
+class StringSink : public output::DataSink {
+  public:
+    std::string bytes;
+    void write(std::string_view b) override { bytes.append(b); }
+    void close() override {}
+};
 
 }  // namespace
 
@@ -78,7 +74,9 @@ int runCount(const Args& args) {
         const stats::TDirStats& s = stats::DirStats;
         const std::int64_t overhead = stats::TreeOverhead();
         if (csv) {
-            std::cout << csvLine(dir, s, overhead);
+            StringSink line;
+            output::writeDataLine(line, dir, output::figuresOf(s));
+            std::cout << line.bytes;
         } else {
             std::cout << dir << '\n'
                       << "Total Directories " << stats::FormatCount(s.DirCount) << '\n'

@@ -106,9 +106,7 @@ void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& fi
 
 LineFigures countWithCountTree(std::string_view dir) {
     stats::CountTree(dir);
-    LineFigures f = figuresOf(stats::DirStats);
-    f.overhead = stats::TreeOverhead();
-    return f;
+    return figuresOf(stats::DirStats);
 }
 
 void writeDataFile(const std::vector<std::string>& entries, DataSink& sink,

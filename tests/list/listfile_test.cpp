@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "list/listfile.h"
+#include "tests/list/ListTestHelpers.h"
 #include "platform/ioerror.h"
 
 namespace pelmora::list {
@@ -59,20 +60,8 @@ std::string readBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-WatchedList listOf(const Lines& lines) {
-    WatchedList list;
-    for (const std::string& s : lines) list.add(s);
-    return list;
-}
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const PelmoraError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using helpers::errorOf;
+using helpers::listOf;
 
 // Loads `bytes` from a real file and returns the list.
 Lines loadBytes(const std::string& bytes) {

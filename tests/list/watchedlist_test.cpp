@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "list/watchedlist.h"
+#include "tests/list/ListTestHelpers.h"
 #include "platform/ioerror.h"
 #include "platform/locale.h"
 
@@ -25,20 +26,8 @@ int scanIndexOf(const WatchedList& list, std::string_view text) {
     return -1;
 }
 
-WatchedList listOf(const Lines& lines) {
-    WatchedList list;
-    for (const std::string& s : lines) list.add(s);
-    return list;
-}
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const PelmoraError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using helpers::errorOf;
+using helpers::listOf;
 
 // Texts that differ only in letter case, plus a few look-alikes, in random order.
 Lines mixedCaseLines(std::mt19937& rng, int n) {
