@@ -114,7 +114,7 @@ stop() {
     if [ -n "$previous" ] && lpstat -p "$previous" >/dev/null 2>&1; then
       lpadmin -d "$previous"
     fi
-    rm -rf "$out" "$conf"
+    rm -rf "$out" "$conf" "/var/log/cups/cups-pdf-${queue}_log" "/var/cache/cups/$queue.strings"
     [ -f "$state/spool-added" ] && rm -rf /var/spool/cups-pdf/SPOOL
     rm -f "$state/added" "$state/previous-default" "$state/spool-added"
   fi
