@@ -25,15 +25,18 @@ class PrintJob {
     virtual bool newPage() = 0;
     // Ends the job; false when the device reported a failure.
     virtual bool finish() = 0;
-    // Drops the job: nothing more is printed.
+    // Drops the job: nothing more is drawn, and a printer receives none of it.
     virtual void abort() = 0;
+    // Why newPage() or finish() failed, for the user; empty when the device gave no reason.
+    virtual QString failure() const { return {}; }
 };
 
 class PrintBackend {
   public:
     virtual ~PrintBackend() = default;
     // Starts a job named `name` on the system's current printer, without a dialog; nullptr
-    // with the reason in `error` when there is no printer or it cannot start.
+    // with the reason in `error` when there is no printer or it cannot start. The job reaches
+    // the printer's queue only when it finishes.
     virtual std::unique_ptr<PrintJob> startJob(const QString& name, const QPageSize& paper,
                                                QString& error) = 0;
 };

@@ -39,6 +39,7 @@ TQRProgressWindow::TQRProgressWindow(QWidget* parent)
 
 void TQRProgressWindow::open(const QString& caption, const QString& text) {
     m_cancelled = false;
+    m_steps = 0;
     setWindowTitle(caption);
     m_text->setText(text);
     show();
@@ -46,6 +47,7 @@ void TQRProgressWindow::open(const QString& caption, const QString& text) {
 }
 
 bool TQRProgressWindow::step() {
+    emit stepped(++m_steps);
     QCoreApplication::processEvents();
     return !m_cancelled;
 }
@@ -299,7 +301,11 @@ void TQRPreview::print() {
     progress.open(QRPrinter().progressCaption(), "Printing report " + m_title);
     const PrintOutcome outcome = printPages(m_pages, m_geometry.paper, *job, &progress);
     progress.close();
-    if (outcome == PrintOutcome::Failed) platform::dialogs().errorBox("Printing failed");
+    if (outcome == PrintOutcome::Failed) {
+        const QString failure = job->failure();
+        platform::dialogs().errorBox(failure.isEmpty() ? std::string("Printing failed")
+                                                       : failure.toStdString());
+    }
 }
 
 // A saved report holds the recorded pages and the paper they were laid out on.

@@ -17,7 +17,8 @@ class QToolButton;
 namespace pelmora::output {
 
 // A small non-modal window with a text and a Cancel button. step() lets waiting events
-// through, so the other windows stay responsive meanwhile.
+// through, so the other windows stay responsive meanwhile; it announces each step first
+// (the pages of a print run: step n comes before page n), so that a test can act at one.
 class TQRProgressWindow : public QWidget, public ProgressSink {
     Q_OBJECT
   public:
@@ -29,10 +30,14 @@ class TQRProgressWindow : public QWidget, public ProgressSink {
     bool cancelled() const { return m_cancelled; }
     QPushButton* cancelButton() const { return m_cancel; }
 
+  signals:
+    void stepped(int step);  // from 1 after each open()
+
   private:
     QLabel* m_text;
     QPushButton* m_cancel;
     bool m_cancelled = false;
+    int m_steps = 0;
 };
 
 class PageView;

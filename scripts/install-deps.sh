@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev libicu-dev
+  qt6-base-dev libgl-dev libicu-dev libcups2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation
   xvfb xdotool x11-utils imagemagick poppler-utils
+  cups cups-client printer-driver-cups-pdf
 )
 
 missing=()
