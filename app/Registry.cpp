@@ -403,10 +403,12 @@ bool WriteRegistryEntries(std::string_view maker, std::string_view product,
     std::string real = realPath(program);
     if (real.empty()) real = program;
     if (inPassingPlace(root, real) || installedEntryStarts(root, real, entry)) {
-        // An entry written earlier goes when it points to this program or to none.
+        // An entry written earlier goes when it points to this program, to none, or to one
+        // that would not get an entry now either.
         if (existing.kind == OwnEntry::Ours) {
             const std::string target = realPath(existing.program);
-            if (target.empty() || target == real) ::unlink(entry.c_str());
+            if (target.empty() || target == real || inPassingPlace(root, target))
+                ::unlink(entry.c_str());
         }
         return result;
     }

@@ -82,7 +82,8 @@ fi
 
 echo "== menu entry, metainfo, icons, manual pages"
 desktop-file-validate /usr/share/applications/pelmora.desktop || fail "desktop-file-validate"
-appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml || fail "appstreamcli validate"
+metainfo=$(grep '^/usr/share/metainfo/.*\.metainfo\.xml$' "$work/files")
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate $metainfo"
 for size in 16 24 32 48 64 128 256; do
   png=/usr/share/icons/hicolor/${size}x${size}/apps/pelmora.png
   file "$png" | grep -q "PNG image data, $size x $size," || fail "$png is not $size x $size"

@@ -233,9 +233,12 @@ TEST_F(InstalledRegistry, AnEntryWrittenEarlierGoesWhenItWouldNotBeWrittenNow) {
     tree.dir("other");
     const std::string other = tree.write("other/pelmora", "");
     const std::string stays = app::desktopEntryText(other, tree.path("other/"));
+    tree.dir("root/tmp/old");
+    const std::string passing = tree.write("root/tmp/old/pelmora", "");
     const std::vector<std::pair<std::string, bool>> cases = {
         {app::desktopEntryText("/gone/pelmora", "/gone/"), false},
         {app::desktopEntryText(program, "/usr/lib/pelmora/"), false},
+        {app::desktopEntryText(passing, tree.path("root/tmp/old/")), false},
         {stays, true},
     };
     const ScopedEnv path("PATH", "/usr/bin");
