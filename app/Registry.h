@@ -6,6 +6,14 @@
 //   usr/local/share/applications/<program>.desktop
 //                                     the application path: Exec= the program's full path,
 //                                     Path= its directory
+//
+// The desktop entry must never outlive the program or hide an installed one, so it is written
+// only for a program outside temporary folders (tmp, var/tmp, $TMPDIR below the root) and
+// outside CMake build trees, when no other entry in the application folders below the root
+// (usr/local/share, usr/share, $XDG_DATA_DIRS) starts the same program, by its path or by a
+// name that PATH leads to it; a file there that this program did not write is never touched,
+// and one it wrote that points to this program, to none, or to one in a temporary folder or a
+// build tree is removed when it is not written.
 #pragma once
 
 #include <string>

@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
 
     QApplication::setApplicationName(QStringLiteral("Pelmora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Pelmora"));
+    // Lets the desktop match the window to its menu entry and icon (pelmora.desktop).
+    QGuiApplication::setDesktopFileName(QStringLiteral("pelmora"));
     platform::setApplicationHelpFile("Pelmora.hlp");
 
     // The main window; its creation runs FormCreate, which may carry out a whole batch run.

@@ -1,20 +1,40 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Pelmora needs to build, run, test and benchmark; installs
-# nothing when they are all present already.
+# Installs the Debian 12 packages of the sets named on the command line (default: run test);
+# installs nothing when they are all present already.
+#   run      building and running the programs
+#   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, tools)
+#   package  in addition, building and checking the Debian package
 set -euo pipefail
 
-packages=(
+run=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev libicu-dev libcups2-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-svg-dev libgl-dev libicu-dev libcups2-dev
   fonts-liberation
+)
+test=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick poppler-utils
   cups cups-client printer-driver-cups-pdf
 )
+package=(
+  dpkg-dev file lintian desktop-file-utils appstream man-db
+)
+
+sets=("$@")
+[ ${#sets[@]} -eq 0 ] && sets=(run test)
+packages=()
+for set in "${sets[@]}"; do
+  case "$set" in
+    run) packages+=("${run[@]}") ;;
+    test) packages+=("${test[@]}") ;;
+    package) packages+=("${package[@]}") ;;
+    *) echo "install-deps.sh: unknown set '$set' (run, test, package)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -Eq "install ok (installed|triggers-)" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

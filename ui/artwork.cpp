@@ -44,15 +44,18 @@ QPixmap iconPixmap(int size) {
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal s = size;
-    drawFolder(p, s * 0.02, s * 0.10, s * 0.80, s * 0.62, QColor(0xE8, 0xC0, 0x50));
-    drawFolder(p, s * 0.12, s * 0.24, s * 0.80, s * 0.62, QColor(0xF5, 0xD2, 0x60));
-    drawBars(p, QRectF(s * 0.40, s * 0.46, s * 0.56, s * 0.50));
+    paintProgramIcon(p, size);
     return pm;
 }
 
 }  // namespace
+
+void paintProgramIcon(QPainter& p, qreal s) {
+    p.setRenderHint(QPainter::Antialiasing);
+    drawFolder(p, s * 0.02, s * 0.10, s * 0.80, s * 0.62, QColor(0xE8, 0xC0, 0x50));
+    drawFolder(p, s * 0.12, s * 0.24, s * 0.80, s * 0.62, QColor(0xF5, 0xD2, 0x60));
+    drawBars(p, QRectF(s * 0.40, s * 0.46, s * 0.56, s * 0.50));
+}
 
 QIcon programIcon() {
     QIcon icon;

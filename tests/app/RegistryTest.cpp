@@ -3,6 +3,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "app/Registry.h"
 #include "platform/ioerror.h"
 #include "platform/paths.h"
@@ -24,6 +29,10 @@ class Registry : public ::testing::Test {
     std::string keyFile() const { return tree.path("root/etc/xdg/Quillon/Pelmora.conf"); }
     std::string desktopFile() const {
         return tree.path("root/usr/local/share/applications/pelmora.desktop");
+    }
+    static bool fileExists(const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0;
     }
     TempTree tree;
 };
@@ -103,6 +112,150 @@ TEST_F(Registry, ProgramPathsWithSpecialCharactersStayOneCommand) {
     EXPECT_EQ(app::desktopEntryText("/a\\b/$x", "/a\\b/"),
               "[Desktop Entry]\nType=Application\nName=Pelmora\n"
               "Exec=\"/a\\\\\\\\b/\\\\$x\"\nPath=/a\\\\b/\n");
+}
+
+// Sets an environment variable for one scope, and puts the old value back.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+  private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+// Whether the program at `program` (below the root) gets its desktop entry, with the folders
+// and files that `prepare` lays out below the root first.
+struct PlaceCase {
+    const char* what;
+    std::string program;
+    std::vector<std::pair<std::string, std::string>> files;  // path -> content
+    bool written;
+};
+
+TEST_F(Registry, TheEntryIsWrittenOnlyForAProgramThatStays) {
+    const std::vector<PlaceCase> cases = {
+        {"a lasting folder", "opt/pelmora/pelmora", {}, true},
+        {"a folder whose name only begins like tmp", "tmpfiles/pelmora", {}, true},
+        {"the temporary folder", "tmp/build/pelmora", {}, false},
+        {"var/tmp", "var/tmp/x/pelmora", {}, false},
+        {"TMPDIR", "scratch/me/pelmora", {}, false},
+        {"a build tree",
+         "src/pelmora/build/bin/pelmora",
+         {{"src/pelmora/build/CMakeCache.txt", ""}},
+         false},
+    };
+    const ScopedEnv tmpdir("TMPDIR", "/scratch/");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const PlaceCase& c = cases[i];
+        const std::string root = tree.dir("case" + std::to_string(i));
+        for (const auto& [path, content] : c.files) {
+            tree.dir("case" + std::to_string(i) + "/" + std::string(platform::directoryPart(path)));
+            tree.write("case" + std::to_string(i) + "/" + path, content);
+        }
+        app::setSystemRoot(root);
+        platform::setProgramPath(root + "/" + c.program);
+        EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0")) << c.what;
+        EXPECT_EQ(fileExists(root + "/usr/local/share/applications/pelmora.desktop"), c.written)
+            << c.what;
+        EXPECT_EQ(readFile(root + "/etc/xdg/Quillon/Pelmora.conf"), "[2.0]\n") << c.what;
+    }
+}
+
+// An installed program: the real file in usr/lib/pelmora, a link in usr/bin.
+class InstalledRegistry : public Registry {
+  protected:
+    void SetUp() override {
+        Registry::SetUp();
+        tree.dir("root/usr/lib/pelmora");
+        program = tree.write("root/usr/lib/pelmora/pelmora", "#!/bin/sh\n");
+        ::chmod(program.c_str(), 0755);
+        tree.dir("root/usr/bin");
+        tree.symlink("root/usr/bin/pelmora", "../lib/pelmora/pelmora");
+        platform::setProgramPath(program);
+    }
+    void installEntry(const std::string& dir, const std::string& exec) {
+        tree.dir("root/" + dir);
+        tree.write(
+            "root/" + dir + "/pelmora.desktop",
+            "[Desktop Entry]\nType=Application\nName=Pelmora\nExec=" + exec + "\nIcon=pelmora\n");
+    }
+    std::string program;
+};
+
+TEST_F(InstalledRegistry, AnInstalledEntryThatStartsTheProgramKeepsItsEntryUnwritten) {
+    struct Case {
+        const char* what;
+        std::string dir, exec, path;
+        bool written;
+    };
+    const std::vector<Case> cases = {
+        {"by name", "usr/share/applications", "pelmora", "/usr/local/bin:/usr/bin", false},
+        {"by the link's path", "usr/share/applications", "/usr/bin/pelmora %U", "/bin", false},
+        {"by its quoted path", "opt/share/applications", "\"/usr/lib/pelmora/pelmora\"", "/bin",
+         false},
+        {"a name PATH leads elsewhere", "usr/share/applications", "pelmora", "/usr/games:/usr/bin",
+         true},
+        {"another program", "usr/share/applications", "/usr/bin/pelmora-cli", "/usr/bin", true},
+    };
+    tree.dir("root/usr/games");
+    tree.write("root/usr/games/pelmora", "another");
+    ::chmod(tree.path("root/usr/games/pelmora").c_str(), 0755);
+    const ScopedEnv dataDirs("XDG_DATA_DIRS", "/opt/share/:/usr/share");
+    for (const Case& c : cases) {
+        const ScopedEnv path("PATH", c.path);
+        installEntry(c.dir, c.exec);
+        EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0")) << c.what;
+        EXPECT_EQ(fileExists(desktopFile()), c.written) << c.what;
+        std::remove(tree.path("root/" + c.dir + "/pelmora.desktop").c_str());
+        std::remove(desktopFile().c_str());
+    }
+}
+
+TEST_F(InstalledRegistry, AnEntryTheProgramDidNotWriteIsNeverTouched) {
+    installEntry("usr/local/share/applications", "/opt/elsewhere/pelmora");
+    const std::string before = readFile(desktopFile());
+    EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    EXPECT_EQ(readFile(desktopFile()), before);
+}
+
+TEST_F(InstalledRegistry, AnEntryWrittenEarlierGoesWhenItWouldNotBeWrittenNow) {
+    installEntry("usr/share/applications", "pelmora");
+    tree.dir("other");
+    const std::string other = tree.write("other/pelmora", "");
+    const std::string stays = app::desktopEntryText(other, tree.path("other/"));
+    tree.dir("root/tmp/old");
+    const std::string passing = tree.write("root/tmp/old/pelmora", "");
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {app::desktopEntryText("/gone/pelmora", "/gone/"), false},
+        {app::desktopEntryText(program, "/usr/lib/pelmora/"), false},
+        {app::desktopEntryText(passing, tree.path("root/tmp/old/")), false},
+        {stays, true},
+    };
+    const ScopedEnv path("PATH", "/usr/bin");
+    for (const auto& [entry, kept] : cases) {
+        tree.dir("root/usr/local/share/applications");
+        tree.write("root/usr/local/share/applications/pelmora.desktop", entry);
+        EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0")) << entry;
+        EXPECT_EQ(readFile(desktopFile()), kept ? entry : "") << entry;
+    }
+}
+
+TEST_F(Registry, AnEntryForAPathWithSpecialCharactersIsRewrittenWhenTheProgramMoves) {
+    platform::setProgramPath("/opt/a \"b\" \\c$d%e\tf/pelmora");
+    ASSERT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    platform::setProgramPath("/opt/moved/pelmora");
+    EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    EXPECT_EQ(readFile(desktopFile()), app::desktopEntryText("/opt/moved/pelmora", "/opt/moved/"));
 }
 
 }  // namespace

@@ -131,6 +131,25 @@ if [ "$actual" != "$line_gone$line_tree" ] && [ "$actual" != "$line_gone$line_tr
 fi
 [ -e "$work/elsewhere/MYLIST.TXT" ] && fail "data file written in the start directory"
 
+# ---- started through a symlink, as the installed program is --------------------------------
+
+# The list and the data file are beside the program's real path, not beside the link.
+mkdir "$work/link"
+ln -s ../prog/pelmora "$work/link/pelmora"
+rm -f "$work/prog/MYLIST.TXT"
+(cd "$work/elsewhere" && exec "$work/link/pelmora" mylist) >"$work/run4.log" 2>&1 &
+app_pid=$!
+if box=$(wait_window Pelmora); then
+    press "$box" Return
+    wait_exit
+    [ "$status" = 0 ] || fail "batch run through a symlink ended with status $status"
+else
+    fail "the confirmation box did not appear when started through a symlink"
+    wait_exit
+fi
+[ -f "$work/prog/MYLIST.TXT" ] || fail "no data file beside the real program when started through a symlink"
+[ -e "$work/link/MYLIST.TXT" ] && fail "data file written beside the symlink"
+
 # ---- one argument naming a missing list -----------------------------------------------------
 
 (cd "$work/elsewhere" && exec "$work/prog/pelmora" nosuch) >"$work/run2.log" 2>&1 &
