@@ -15,6 +15,7 @@
 #include <clocale>
 
 #include "app/CommandLine.h"
+#include "app/Identity.h"
 #include "app/Registry.h"
 #include "output/Report.h"
 #include "platform/gui/HelpViewer.h"
@@ -28,8 +29,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     stats::refreshThousandsSeparator();
 
-    QApplication::setApplicationName(QStringLiteral("Pelmora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Pelmora"));
+    app::setApplicationIdentity();
     platform::setApplicationHelpFile("Pelmora.hlp");
 
     // The main window; its creation runs FormCreate, which may carry out a whole batch run.
