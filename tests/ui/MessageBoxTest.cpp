@@ -39,9 +39,9 @@ void whenShown(Seen& seen, std::function<void(QWidget*)> act) {
     });
 }
 
-void press(QWidget* box, int key) {
+void press(QWidget* box, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QWidget* target = box->focusWidget() != nullptr ? box->focusWidget() : box;
-    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QKeyEvent e(QEvent::KeyPress, key, modifiers);
     QApplication::sendEvent(target, &e);
 }
 
@@ -78,6 +78,61 @@ TEST(MessageBoxes, EnterPressesOkElseYesAndEscapeCancelElseNoElseOk) {
             << c.buttons;
         EXPECT_TRUE(seen.shown);
         EXPECT_EQ(seen.title, "Information");
+    }
+}
+
+TEST(MessageBoxes, TheLetterOfAButtonAnswersAloneOrWithAlt) {
+    using namespace platform;
+    struct Case {
+        unsigned buttons;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        int expected;
+    } cases[] = {
+        {mbYes | mbNo, Qt::Key_Y, Qt::NoModifier, mrYes},
+        {mbYes | mbNo, Qt::Key_N, Qt::NoModifier, mrNo},
+        {mbYes | mbNo | mbCancel, Qt::Key_N, Qt::AltModifier, mrNo},
+        {mbAbort | mbRetry | mbIgnore, Qt::Key_R, Qt::NoModifier, mrRetry},
+        {mbAbort | mbRetry | mbIgnore, Qt::Key_I, Qt::NoModifier, mrIgnore},
+        {mbAbort | mbAll, Qt::Key_A, Qt::NoModifier, mrAbort},  // the first of one letter
+        {mbOK | mbAll, Qt::Key_A, Qt::NoModifier, mrAll},
+    };
+    for (const Case& c : cases) {
+        Seen seen;
+        bool openAfterStray = false;
+        whenShown(seen, [&](QWidget* box) {
+            press(box, Qt::Key_X);  // no button has it
+            openAfterStray = box->isVisible();
+            press(box, c.key, c.modifiers);
+            if (box->isVisible()) box->close();  // unanswered: fail, do not hang
+        });
+        EXPECT_EQ(qtDialogs().messageDlg("q", MsgDlgType::Confirmation, c.buttons, 0), c.expected)
+            << c.buttons << " " << c.key;
+        EXPECT_TRUE(openAfterStray);
+    }
+}
+
+TEST(MessageBoxes, EveryBoxHasAFixedSize) {
+    const std::function<void()> boxes[] = {
+        [] {
+            qtDialogs().messageDlg("q", MsgDlgType::Information, platform::mbYes | platform::mbNo);
+        },
+        [] { qtDialogs().notice("The list is empty."); },
+        [] { qtDialogs().errorBox("Cannot create file /x"); },
+    };
+    for (const auto& show : boxes) {
+        Seen seen;
+        QSize minimum, maximum, size;
+        whenShown(seen, [&](QWidget* box) {
+            minimum = box->minimumSize();
+            maximum = box->maximumSize();
+            size = box->size();
+            press(box, Qt::Key_Escape);
+        });
+        show();
+        ASSERT_TRUE(seen.shown);
+        EXPECT_EQ(minimum, maximum) << seen.title.toStdString();
+        EXPECT_EQ(size, maximum) << seen.title.toStdString();
     }
 }
 
