@@ -137,12 +137,12 @@ QString qtNameFilters(std::string_view filter) {
     const QStringList parts = fromBytes(filter).split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        QString description = parts[i];
-        if (!description.contains(QLatin1Char('(') + patterns + QLatin1Char(')')))
-            description += QStringLiteral(" (") + patterns + QLatin1Char(')');
-        filters << description;
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        // "*.*" means every file; on Linux many names have no full stop.
+        for (QString& p : patterns)
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+        filters << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
     }
     return filters.join(QStringLiteral(";;"));
 }
@@ -214,6 +214,9 @@ class QtDialogs final : public Dialogs {
                                           QFileDialog::AcceptMode mode) {
         QFileDialog dialog(QApplication::activeWindow(), fromBytes(o.title));
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        // The filter box shows each description as given; the patterns Qt reads from the
+        // parentheses it appends are not shown.
+        dialog.setOption(QFileDialog::HideNameFilterDetails, true);
         dialog.setAcceptMode(mode);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !o.overwritePrompt);

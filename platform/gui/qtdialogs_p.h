@@ -35,7 +35,9 @@ class MessageBox : public QDialog {
     QPushButton* m_cancel = nullptr;
 };
 
-// "Desc|*.A|All|*.*" as Qt name filters "Desc (*.A);;All (*.*)".
+// "Desc|*.A|All Files (*.*)|*.*" as Qt name filters "Desc (*.A);;All Files (*.*) (*)": each
+// description with its patterns in parentheses, "*.*" read as "*" (every name, also one without a
+// full stop). The dialog hides the appended patterns, so the descriptions show as given.
 QString qtNameFilters(std::string_view filter);
 
 }  // namespace pelmora::platform

@@ -186,7 +186,7 @@ TEST(MessageBoxes, TheErrorBoxEndsTheMessageWithAFullStop) {
 
 TEST(MessageBoxes, FileDialogFiltersBecomeQtNameFilters) {
     EXPECT_EQ(platform::qtNameFilters("Pelmora Files (*.PML)|*.PML|All Files (*.*)|*.*"),
-              "Pelmora Files (*.PML);;All Files (*.*)");
+              "Pelmora Files (*.PML) (*.PML);;All Files (*.*) (*)");
     EXPECT_EQ(platform::qtNameFilters("Text|*.txt;*.TXT"), "Text (*.txt *.TXT)");
     EXPECT_EQ(platform::qtNameFilters(""), "");
 }
