@@ -12,6 +12,7 @@
 #include <QStyle>
 
 #include "platform/gui/dialogs.h"
+#include "ui/Colours.h"
 #include "ui/Unit1.h"
 #include "ui/artwork.h"
 
@@ -54,6 +55,7 @@ TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
     setWindowTitle(caption);
     setModal(true);
     setFont(arial(13, false));
+    setPalette(classicPalette());  // the navy and maroon texts on the box's designed grey
     setFixedSize(kClientSize.width() + 2 * kBorder,
                  kClientSize.height() + kCaptionHeight + 2 * kBorder);
 
@@ -78,9 +80,9 @@ TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
     Image1->setPixmap(productPicture());
     Image1->setGeometry(8, 10, 147, 200);
 
-    ProductName = textLabel(client, "ProductName", 170, 10, arial(19, true), QColor(0, 0, 0x80));
+    ProductName = textLabel(client, "ProductName", 170, 10, arial(19, true), kNavy);
     setAutoSizeText(ProductName, QStringLiteral("Pelmora"));
-    Version = textLabel(client, "Version", 170, 34, arial(11, true), QColor(0x80, 0, 0));
+    Version = textLabel(client, "Version", 170, 34, arial(11, true), kMaroon);
 
     OKButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
                                QStringLiteral("OK"), client);
