@@ -87,12 +87,13 @@ std::vector<MountEntry> parseMountInfo(std::string_view mountInfo) {
         e.mountPoint = text(mnt_fs_get_target(fs));
         if (e.mountPoint.empty() || e.mountPoint.front() != '/') continue;  // not a mount
         e.root = text(mnt_fs_get_root(fs));
-        if (e.root.empty()) e.root = "/";
+        if (e.root.empty()) e.root.push_back('/');
         e.source = text(mnt_fs_get_source(fs));
         e.fsType = text(mnt_fs_get_fstype(fs));
         e.options = text(mnt_fs_get_vfs_options(fs));
         const std::string own = text(mnt_fs_get_fs_options(fs));
-        if (!own.empty()) e.options += (e.options.empty() ? "" : ",") + own;
+        if (!own.empty() && !e.options.empty()) e.options += ',';
+        e.options += own;
         e.device = mnt_fs_get_devno(fs);
         e.pseudo = mnt_fs_is_pseudofs(fs) != 0 || alsoPseudo(e.fsType);
         e.network = mnt_fs_is_netfs(fs) != 0;
