@@ -6,7 +6,6 @@
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QTextBrowser>
-#include <QTextDocumentFragment>
 
 #include <gtest/gtest.h>
 
@@ -44,20 +43,6 @@ TEST(HelpFile, EveryHelpContextOfTheWindowLeadsToATopic) {
             }
         EXPECT_EQ(found, 1) << context;
     }
-}
-
-TEST(HelpFile, EveryKeywordLeadsToATopicWithText) {
-    int keywords = 0;
-    for (const platform::HelpTopic& t : shippedTopics()) {
-        const QString text = QTextDocumentFragment::fromHtml(t.html).toPlainText();
-        for (const QString& k : t.keywords) {
-            ++keywords;
-            EXPECT_FALSE(t.id.isEmpty()) << k.toStdString();
-            EXPECT_FALSE(t.title.isEmpty()) << k.toStdString();
-            EXPECT_GT(text.size(), 150) << k.toStdString();
-        }
-    }
-    EXPECT_GE(keywords, 30);
 }
 
 TEST(HelpFile, ATopicWrittenInsideACommentIsNotATopic) {
@@ -138,7 +123,7 @@ TEST(HelpWindow, EnterInTheSearchFieldOpensTheHighlightedKeywordsTopic) {
     auto* topic = w->findChild<QTextBrowser*>("Topic");
     ASSERT_TRUE(search && index && topic);
 
-    // Every keyword of the index opens a topic with text.
+    // Every keyword of the shipped file's index opens a topic with text.
     ASSERT_GE(index->count(), 30);
     for (int row = 0; row < index->count(); ++row) {
         index->setCurrentRow(row);
