@@ -15,6 +15,7 @@
 #include <clocale>
 
 #include "app/CommandLine.h"
+#include "app/Identity.h"
 #include "app/Registry.h"
 #include "output/Report.h"
 #include "platform/gui/HelpViewer.h"
@@ -28,10 +29,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     stats::refreshThousandsSeparator();
 
-    QApplication::setApplicationName(QStringLiteral("Pelmora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Pelmora"));
-    // Lets the desktop match the window to its menu entry and icon (pelmora.desktop).
-    QGuiApplication::setDesktopFileName(QStringLiteral("pelmora"));
+    app::setApplicationIdentity();
     platform::setApplicationHelpFile("Pelmora.hlp");
 
     // The main window; its creation runs FormCreate, which may carry out a whole batch run.

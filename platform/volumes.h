@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ struct MountedVolume {
     std::string label;  // from /dev/disk/by-label, may be empty
 };
 
+class VolumeProbe;
+
 class Volumes {
   public:
     virtual ~Volumes() = default;
@@ -33,18 +36,42 @@ class Volumes {
     virtual std::optional<std::uint32_t> clusterSize(const std::string& path) = 0;
     // kFs* flags of the volume that holds `path`; nullopt when the query fails.
     virtual std::optional<std::uint32_t> fileSystemFlags(const std::string& path) = 0;
-    // Real (non-pseudo) mounted volumes in mount-table order, without touching remote ones.
+    // The volumes the drive box lists, sorted by mount point, without touching remote ones.
     virtual std::vector<MountedVolume> mountedVolumes() = 0;
     // Mount point of the volume that holds `path` ("/" when nothing closer is mounted).
     virtual std::string mountPointOf(const std::string& path) = 0;
 };
+
+// Volumes read from a mount table in mountinfo form, given as text each time it is needed, with
+// `probe` answering what the table does not say (platform/mounts.h chooses the drive box's
+// volumes); cluster sizes come from statvfs.
+class MountTableVolumes : public Volumes {
+  public:
+    using TableReader = std::function<std::string()>;
+    MountTableVolumes(TableReader readTable, VolumeProbe& probe);
+
+    std::optional<std::uint32_t> clusterSize(const std::string& path) override;
+    std::optional<std::uint32_t> fileSystemFlags(const std::string& path) override;
+    std::vector<MountedVolume> mountedVolumes() override;
+    std::string mountPointOf(const std::string& path) override;
+
+  private:
+    TableReader m_readTable;
+    VolumeProbe& m_probe;
+};
+
+// The text of /proc/self/mountinfo; empty when it cannot be read.
+std::string readMountInfo();
+// The system's answers: labels from /dev/disk/by-label or libblkid's cache, removable media from
+// sysfs, directories by statx without syncing; no device is opened.
+VolumeProbe& systemVolumeProbe();
 
 // The volumes in force: the system's, unless a test has set its own.
 Volumes& volumes();
 // Replaces the volumes in force; nullptr restores the system's. Not owned.
 void setVolumes(Volumes* v);
 
-// The system implementation, reading /proc/self/mountinfo and statvfs.
+// The system implementation: MountTableVolumes over /proc/self/mountinfo and the system probe.
 Volumes& systemVolumes();
 
 }  // namespace pelmora::platform

@@ -9,6 +9,7 @@ set -euo pipefail
 run=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev libicu-dev libcups2-dev
+  libmount-dev libblkid-dev
   fonts-liberation
 )
 test=(

@@ -21,6 +21,7 @@
 #include "platform/paths.h"
 #include "platform/volumes.h"
 #include "ui/Navigator.h"
+#include "ui/RightClick.h"
 
 namespace pelmora::ui {
 
@@ -103,6 +104,7 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
     setItemDelegate(new DirectoryItemDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    keepSelectionOnRightClick(this);  // a right click opens the popup menu only
     m_directory = platform::currentDirectory();
     buildList();
 }

@@ -1,10 +1,10 @@
 #include "ui/ListBox.h"
 
 #include <QFile>
-#include <QMouseEvent>
 #include <QStyledItemDelegate>
 
 #include "platform/ioerror.h"
+#include "ui/RightClick.h"
 
 namespace pelmora::ui {
 
@@ -54,38 +54,7 @@ ListBox::ListBox(list::WatchedList& list, QWidget* parent)
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setUniformItemSizes(true);
     setItemDelegate(new FixedRowDelegate(this));
-}
-
-void ListBox::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::RightButton) {
-        event->accept();
-        return;
-    }
-    QListView::mousePressEvent(event);
-}
-
-void ListBox::mouseMoveEvent(QMouseEvent* event) {
-    if (event->buttons() & Qt::RightButton) {
-        event->accept();
-        return;
-    }
-    QListView::mouseMoveEvent(event);
-}
-
-void ListBox::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::RightButton) {
-        event->accept();
-        return;
-    }
-    QListView::mouseReleaseEvent(event);
-}
-
-void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() == Qt::RightButton) {
-        event->accept();
-        return;
-    }
-    QListView::mouseDoubleClickEvent(event);
+    keepSelectionOnRightClick(this);
 }
 
 bool ListBox::isSelected(int index) const {

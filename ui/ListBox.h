@@ -21,6 +21,8 @@ class WatchedListModel : public QAbstractListModel {
     list::WatchedList& m_list;
 };
 
+// A right click opens the popup menu only: it moves neither the highlighting nor the current
+// item.
 class ListBox : public QListView {
     Q_OBJECT
   public:
@@ -34,14 +36,6 @@ class ListBox : public QListView {
     int currentIndex() const;  // -1 only for an empty list
 
     static constexpr int kRowHeight = 16;
-
-  protected:
-    // A right click opens the popup menu only: it moves neither the highlighting nor the
-    // current item.
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
     list::WatchedList& m_list;

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "ui/ListBox.h"
+#include "ui/Colours.h"
 #include "ui/Navigator.h"
 #include "ui/Unit1.h"
 #include "ui/artwork.h"
@@ -20,8 +21,6 @@
 namespace pelmora::ui {
 
 namespace {
-
-const QColor kNavy(0x00, 0x00, 0x80);
 
 // Rows of a fixed height, whatever the font says.
 class FixedRowDelegate : public QStyledItemDelegate {
@@ -80,7 +79,8 @@ void TForm1::buildLayout() {
     setWindowTitle(QStringLiteral("Pelmora"));
     setWindowIcon(programIcon());
     setFont(arial13());
-    setTextColour(this, Qt::black);
+    // Black, navy and maroon text on the backgrounds they were designed for, whatever the theme.
+    setPalette(classicPalette());
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("ClientArea"));

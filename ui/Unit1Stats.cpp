@@ -32,11 +32,11 @@ void TForm1::setStatsLabel(QLabel* label, const std::string& text) {
 void TForm1::StatsPanelClick() {
     const std::string dir = DirectoryListBox1->directory();
     if (dir.empty()) return;
-    // Counting a whole volume can take long: ask first when the directory is a volume's root.
+    // Counting a whole volume can take long: ask first when the directory is a volume's root,
+    // naming the whole mount point (the label may show it shortened).
     if (platform::volumes().mountPointOf(dir) == dir) {
-        const std::string label = DirectoryLabel->text().toStdString();
         const int answer = platform::dialogs().messageDlgEx(
-            "This might take some time.\r\nGet stats for entire " + label + " drive?",
+            "This might take some time.\r\nGet stats for entire " + dir + " drive?",
             platform::MsgDlgType::Information, platform::mbYes | platform::mbNo, platform::mbYes,
             platform::mbNo);
         if (answer == platform::mrNo) return;

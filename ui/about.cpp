@@ -3,11 +3,16 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
+#include <qdrawutil.h>
 #include <QStyle>
 
 #include "platform/gui/dialogs.h"
+#include "ui/Colours.h"
 #include "ui/Unit1.h"
 #include "ui/artwork.h"
 
@@ -36,28 +41,51 @@ QLabel* textLabel(QWidget* parent, const char* name, int left, int top, const QF
     return l;
 }
 
+constexpr int kBorder = 2;          // the raised edge around the box
+constexpr int kCaptionHeight = 18;  // the title bar
+const QSize kClientSize(360, 218);
+
 }  // namespace
 
 TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       m_writeRegistryEntries(writeRegistryEntries) {
     setObjectName(QStringLiteral("AboutBox"));
-    setWindowTitle(QStringLiteral("Pelmora"));
+    const QString caption = QStringLiteral("Pelmora");
+    setWindowTitle(caption);
     setModal(true);
     setFont(arial(13, false));
-    setFixedSize(360, 218);
+    setPalette(classicPalette());  // the navy and maroon texts on the box's designed grey
+    setFixedSize(kClientSize.width() + 2 * kBorder,
+                 kClientSize.height() + kCaptionHeight + 2 * kBorder);
 
-    Image1 = new QLabel(this);
+    Caption = new QLabel(caption, this);
+    Caption->setObjectName(QStringLiteral("Caption"));
+    Caption->setTextFormat(Qt::PlainText);
+    Caption->setFont(arial(13, true));
+    Caption->setIndent(4);
+    Caption->setAutoFillBackground(true);
+    Caption->setBackgroundRole(QPalette::Highlight);
+    Caption->setForegroundRole(QPalette::HighlightedText);
+    Caption->setGeometry(kBorder, kBorder, kClientSize.width(), kCaptionHeight);
+    Caption->installEventFilter(this);
+
+    ClientArea = new QWidget(this);
+    ClientArea->setObjectName(QStringLiteral("ClientArea"));
+    ClientArea->setGeometry(QRect(QPoint(kBorder, kBorder + kCaptionHeight), kClientSize));
+    QWidget* client = ClientArea;
+
+    Image1 = new QLabel(client);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setPixmap(productPicture());
     Image1->setGeometry(8, 10, 147, 200);
 
-    ProductName = textLabel(this, "ProductName", 170, 10, arial(19, true), QColor(0, 0, 0x80));
+    ProductName = textLabel(client, "ProductName", 170, 10, arial(19, true), kNavy);
     setAutoSizeText(ProductName, QStringLiteral("Pelmora"));
-    Version = textLabel(this, "Version", 170, 34, arial(11, true), QColor(0x80, 0, 0));
+    Version = textLabel(client, "Version", 170, 34, arial(11, true), kMaroon);
 
     OKButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
-                               QStringLiteral("OK"), this);
+                               QStringLiteral("OK"), client);
     OKButton->setObjectName(QStringLiteral("OKButton"));
     QFont buttonFont(QStringLiteral("MS Sans Serif"));
     buttonFont.setPixelSize(12);
@@ -99,6 +127,31 @@ void TAboutBox::showEvent(QShowEvent* event) {
     }
     OKButton->setFocus(Qt::OtherFocusReason);
     QDialog::showEvent(event);
+}
+
+void TAboutBox::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    qDrawWinPanel(&painter, rect(), palette(), false, &palette().brush(QPalette::Window));
+}
+
+bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched != Caption || (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
+                               type != QEvent::MouseButtonRelease))
+        return QDialog::eventFilter(watched, event);
+    // The title bar moves the box: through the window system where it can, else by hand.
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (type == QEvent::MouseButtonPress) {
+        if (mouse->button() != Qt::LeftButton) return true;
+        m_dragging = windowHandle() == nullptr || !windowHandle()->startSystemMove();
+        m_dragOffset = mouse->globalPosition().toPoint() - pos();
+    } else if (type == QEvent::MouseMove) {
+        if (m_dragging && (mouse->buttons() & Qt::LeftButton))
+            move(mouse->globalPosition().toPoint() - m_dragOffset);
+    } else {
+        m_dragging = false;
+    }
+    return true;
 }
 
 }  // namespace pelmora::ui

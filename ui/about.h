@@ -1,5 +1,10 @@
 // The About box AboutBox: the product picture, name and version; created once at start-up,
 // hidden, and shown modally by Help > About....
+//
+// The box draws its own title bar, which carries the caption and no buttons: window managers
+// differ in which hints make them drop a title bar's buttons (openbox keeps close, minimise and
+// maximise whatever the hints say), so the box asks for no frame at all and has a fixed size.
+// Dragging the title bar moves the box.
 #pragma once
 
 #include <QDialog>
@@ -21,6 +26,8 @@ class TAboutBox : public QDialog {
     // Builds the box and runs FormCreate (an error in it goes to the error box).
     explicit TAboutBox(RegistryWriter writeRegistryEntries = nullptr, QWidget* parent = nullptr);
 
+    QLabel* Caption = nullptr;      // the title bar: "Pelmora", no buttons
+    QWidget* ClientArea = nullptr;  // 360 x 218 below the title bar; holds the controls
     QLabel* Image1 = nullptr;
     QLabel* ProductName = nullptr;
     QLabel* Version = nullptr;
@@ -32,9 +39,13 @@ class TAboutBox : public QDialog {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     RegistryWriter m_writeRegistryEntries;
+    QPoint m_dragOffset;  // pointer position in the box while the title bar is dragged by hand
+    bool m_dragging = false;
 };
 
 }  // namespace pelmora::ui

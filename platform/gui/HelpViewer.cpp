@@ -2,9 +2,11 @@
 // file, its contents page and a keyword index with a search field.
 #include "platform/gui/HelpViewer.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -62,6 +64,13 @@ class HelpWindow : public QDialog {
         connect(m_index, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
             showTopicId(item->data(Qt::UserRole).toString());
         });
+        // Enter in the search field opens the highlighted keyword's topic; the arrow and page
+        // keys move the highlight without leaving the field.
+        connect(m_search, &QLineEdit::returnPressed, this, [this] {
+            if (const QListWidgetItem* item = m_index->currentItem())
+                showTopicId(item->data(Qt::UserRole).toString());
+        });
+        m_search->installEventFilter(this);
         connect(m_browser, &QTextBrowser::anchorClicked, this,
                 [this](const QUrl& url) { showTopicId(url.toString()); });
     }
@@ -84,6 +93,19 @@ class HelpWindow : public QDialog {
     void showSearch() {
         m_search->clear();
         m_search->setFocus();
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_search && event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp ||
+                key == Qt::Key_PageDown) {
+                QApplication::sendEvent(m_index, event);
+                return true;
+            }
+        }
+        return QDialog::eventFilter(watched, event);
     }
 
   private:
@@ -176,7 +198,28 @@ void setApplicationHelpFile(std::string path) {
     g_helpFile = std::move(path);
 }
 
-std::vector<HelpTopic> parseHelpText(const QString& text) {
+namespace {
+
+// The text without its comments; an unterminated comment runs to the end.
+QString withoutComments(const QString& text) {
+    QString out;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype open = text.indexOf(QStringLiteral("<!--"), from);
+        if (open < 0) break;
+        out += QStringView(text).mid(from, open - from);
+        const qsizetype close = text.indexOf(QStringLiteral("-->"), open + 4);
+        if (close < 0) return out;
+        from = close + 3;
+    }
+    out += QStringView(text).mid(from);
+    return out;
+}
+
+}  // namespace
+
+std::vector<HelpTopic> parseHelpText(const QString& source) {
+    const QString text = withoutComments(source);
     std::vector<HelpTopic> topics;
     const QRegularExpression open(QStringLiteral("<topic\\b([^>]*)>"));
     qsizetype from = 0;

@@ -49,8 +49,9 @@ struct HelpTopic {
 
 // Help file format: UTF-8 text holding topics, each
 //   <topic id="name" context="N" title="Title" keywords="one;two">...HTML...</topic>
-// Text outside topics is ignored; attributes may come in any order; context and keywords are
-// optional. The topic with id "contents" is the contents page.
+// Text outside topics and comments (<!-- ... -->, also a topic written inside one) are ignored;
+// attributes may come in any order; context and keywords are optional. The topic with id
+// "contents" is the contents page.
 std::vector<HelpTopic> parseHelpText(const QString& text);
 
 }  // namespace pelmora::platform

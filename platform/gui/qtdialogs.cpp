@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -86,6 +87,9 @@ MessageBox::MessageBox(const QString& caption, QStyle::StandardPixmap icon, bool
     }
     buttonRow->addStretch(1);
     column->addLayout(buttonRow);
+    // A box of fixed size: its minimum and maximum are both the size its contents need, so the
+    // window manager offers neither resizing nor maximising.
+    column->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void MessageBox::showEvent(QShowEvent* event) {
@@ -102,10 +106,23 @@ void MessageBox::showEvent(QShowEvent* event) {
 }
 
 void MessageBox::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier) {
         if (m_cancel != nullptr) m_cancel->click();
         event->accept();
         return;
+    }
+    // The letter after "&" answers the box, alone as well as with Alt; with two buttons of one
+    // letter (&Abort, &All) the first in the fixed order wins.
+    if (modifiers == Qt::NoModifier || modifiers == Qt::AltModifier) {
+        for (QPushButton* b : m_buttons) {
+            const QKeySequence mnemonic = QKeySequence::mnemonic(b->text());
+            if (!mnemonic.isEmpty() && mnemonic[0].key() == event->key()) {
+                event->accept();
+                b->click();
+                return;
+            }
+        }
     }
     QDialog::keyPressEvent(event);
 }
@@ -120,12 +137,12 @@ QString qtNameFilters(std::string_view filter) {
     const QStringList parts = fromBytes(filter).split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        QString description = parts[i];
-        if (!description.contains(QLatin1Char('(') + patterns + QLatin1Char(')')))
-            description += QStringLiteral(" (") + patterns + QLatin1Char(')');
-        filters << description;
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        // "*.*" means every file; on Linux many names have no full stop.
+        for (QString& p : patterns)
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+        filters << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
     }
     return filters.join(QStringLiteral(";;"));
 }
@@ -197,6 +214,9 @@ class QtDialogs final : public Dialogs {
                                           QFileDialog::AcceptMode mode) {
         QFileDialog dialog(QApplication::activeWindow(), fromBytes(o.title));
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        // The filter box shows each description as given; the patterns Qt reads from the
+        // parentheses it appends are not shown.
+        dialog.setOption(QFileDialog::HideNameFilterDetails, true);
         dialog.setAcceptMode(mode);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !o.overwritePrompt);

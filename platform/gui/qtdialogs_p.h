@@ -12,7 +12,8 @@ namespace pelmora::platform {
 
 // Buttons in the fixed order Yes, No, OK, Cancel, Abort, Retry, Ignore, All, Help; Enter
 // presses the default button (or the focused one), Escape the cancel button (nothing when there
-// is none); the close box answers mrCancel. exec() returns the ModalResult.
+// is none), a button's "&" letter (alone or with Alt) that button; the close box answers
+// mrCancel. The box has a fixed size. exec() returns the ModalResult.
 class MessageBox : public QDialog {
     Q_OBJECT
   public:
@@ -34,7 +35,9 @@ class MessageBox : public QDialog {
     QPushButton* m_cancel = nullptr;
 };
 
-// "Desc|*.A|All|*.*" as Qt name filters "Desc (*.A);;All (*.*)".
+// "Desc|*.A|All Files (*.*)|*.*" as Qt name filters "Desc (*.A);;All Files (*.*) (*)": each
+// description with its patterns in parentheses, "*.*" read as "*" (every name, also one without a
+// full stop). The dialog hides the appended patterns, so the descriptions show as given.
 QString qtNameFilters(std::string_view filter);
 
 }  // namespace pelmora::platform

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMouseEvent>
 
 #include <algorithm>
 #include <memory>
@@ -474,6 +476,32 @@ TEST_F(ListCommands, AddThisDirectoryAddsTheNavigatorsDirectoryOnce) {
     form->AddThisDirectory1->trigger();
     EXPECT_EQ(list().count(), 1);
     EXPECT_TRUE(silent());
+}
+
+TEST_F(ListCommands, ARightClickInTheDirectoryListMovesNothingSoAddThisDirectoryAddsTheCurrent) {
+    const std::string data = tree.dir("Data");
+    tree.dir("Data/inner");
+    TDirectoryListBox& dirs = *form->DirectoryListBox1;
+    dirs.setDirectory(data);
+    form->show();
+    QApplication::processEvents();
+    const int current = dirs.currentRow();
+    const int inner = dirs.count() - 1;
+    ASSERT_NE(inner, current);
+    const QPoint at = dirs.visualItemRect(dirs.item(inner)).center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        const bool down = type != QEvent::MouseButtonRelease;
+        QMouseEvent e(type, QPointF(at), QPointF(dirs.viewport()->mapToGlobal(at)), Qt::RightButton,
+                      down ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(dirs.viewport(), &e);
+    }
+    EXPECT_EQ(dirs.currentRow(), current);
+    EXPECT_TRUE(dirs.item(current)->isSelected());
+    EXPECT_FALSE(dirs.item(inner)->isSelected());
+    EXPECT_EQ(dirs.directory(), data);
+    form->AddThisDirectory1->trigger();
+    EXPECT_EQ(entries(), Lines{data});
 }
 
 TEST_F(ListCommands, AddThisDirectorySkipsADirectoryListedInOtherLetters) {

@@ -45,7 +45,11 @@ TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
     EXPECT_TRUE(dialogs.calls().empty());  // the result is ignored
     EXPECT_FALSE(box.isVisible());
     EXPECT_EQ(box.windowTitle(), "Pelmora");
-    EXPECT_EQ(box.size(), QSize(360, 218));
+    EXPECT_EQ(box.ClientArea->size(), QSize(360, 218));
+    EXPECT_EQ(box.minimumSize(), box.maximumSize());
+    EXPECT_EQ(box.Caption->text(), "Pelmora");  // its own title bar, without buttons
+    EXPECT_TRUE(box.Caption->findChildren<QWidget*>().isEmpty());
+    EXPECT_EQ(box.Caption->geometry().bottom() + 1, box.ClientArea->y());
     EXPECT_EQ(box.ProductName->text(), "Pelmora");
     EXPECT_EQ(box.ProductName->pos(), QPoint(170, 10));
     EXPECT_EQ(box.ProductName->font().pixelSize(), 19);
@@ -64,6 +68,7 @@ TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
     EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(flags & Qt::WindowSystemMenuHint);
     EXPECT_FALSE(flags & Qt::WindowMinMaxButtonsHint);
+    EXPECT_TRUE(flags & Qt::FramelessWindowHint);  // so no window manager adds buttons
 }
 
 TEST_F(AboutBox, AnErrorWhileRecordingIsShownAndTheBoxIsStillCreated) {

@@ -1,7 +1,9 @@
 // Qt's own file dialogs behind the Dialogs seam: title, filters, default extension, preset name
 // and folder, and the chosen path handed back as bytes.
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QTimer>
 #include <functional>
 
@@ -21,6 +23,14 @@ platform::FileDialogOptions listDialog(const std::string& dir, const std::string
     o.initialDir = dir;
     o.overwritePrompt = true;
     return o;
+}
+
+// The filter descriptions as the dialog's filter box shows them.
+QStringList shownFilters(QFileDialog* d) {
+    QStringList out;
+    if (auto* combo = d->findChild<QComboBox*>("fileTypeCombo"))
+        for (int i = 0; i < combo->count(); ++i) out << combo->itemText(i);
+    return out;
 }
 
 void whenDialogShown(std::function<void(QFileDialog*)> act, bool* seen) {
@@ -43,8 +53,9 @@ TEST(FileDialogs, SaveAddsTheDefaultExtensionAndReturnsTheFullPath) {
     whenDialogShown(
         [&](QFileDialog* d) {
             EXPECT_EQ(d->windowTitle(), "Save Directory List");
-            filters = d->nameFilters();
-            EXPECT_EQ(d->selectedNameFilter(), "Pelmora Files (*.PML)");
+            filters = shownFilters(d);
+            EXPECT_EQ(d->findChild<QComboBox*>("fileTypeCombo")->currentText(),
+                      "Pelmora Files (*.PML)");
             EXPECT_EQ(d->directory().absolutePath().toStdString(), tree.root());
             EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
             EXPECT_FALSE(d->testOption(QFileDialog::DontConfirmOverwrite));
@@ -61,6 +72,32 @@ TEST(FileDialogs, SaveAddsTheDefaultExtensionAndReturnsTheFullPath) {
     EXPECT_TRUE(preset.endsWith("/DEFAULT.PML"));
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, tree.root() + "/week.PML");
+}
+
+TEST(FileDialogs, AllFilesListsNamesWithoutAFullStop) {
+    TempTree tree;
+    struct Case {
+        int filter;
+        const char* name;
+        bool listed;
+    } cases[] = {
+        {0, "LIST.PML", true}, {0, "README", false}, {1, "README", true}, {1, "list.pml", true}};
+    bool seen = false;
+    whenDialogShown(
+        [&](QFileDialog* d) {
+            auto* model = d->findChild<QFileSystemModel*>("qt_filesystem_model");
+            for (const Case& c : cases) {
+                if (model == nullptr) break;
+                d->selectNameFilter(d->nameFilters().value(c.filter));
+                EXPECT_EQ(QDir::match(model->nameFilters(), c.name), c.listed)
+                    << c.filter << " " << c.name;
+            }
+            EXPECT_NE(model, nullptr);
+            d->reject();
+        },
+        &seen);
+    platform::qtDialogs().openFileName(listDialog(tree.root(), "Open Directory List"));
+    EXPECT_TRUE(seen);
 }
 
 TEST(FileDialogs, CancellingGivesNothing) {

@@ -1,7 +1,9 @@
 // The help file beside the program and the help window's commands.
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QRegularExpression>
 #include <QTextBrowser>
 
@@ -12,10 +14,8 @@
 namespace pelmora::test {
 namespace {
 
-const std::string kHelpFile = [] {
-    std::string here = __FILE__;  // .../tests/ui/HelpTest.cpp
-    return here.substr(0, here.rfind("/tests/")) + "/resources/Pelmora.hlp";
-}();
+// The help file as shipped, from the source tree.
+const std::string kHelpFile = std::string(PELMORA_SOURCE_DIR) + "/resources/Pelmora.hlp";
 
 std::vector<platform::HelpTopic> shippedTopics() {
     QFile f(QString::fromStdString(kHelpFile));
@@ -43,6 +43,16 @@ TEST(HelpFile, EveryHelpContextOfTheWindowLeadsToATopic) {
             }
         EXPECT_EQ(found, 1) << context;
     }
+}
+
+TEST(HelpFile, ATopicWrittenInsideACommentIsNotATopic) {
+    const auto topics = platform::parseHelpText(
+        "<!-- e.g. <topic id=\"..\" keywords=\"a;b\">HTML</topic> -->\n"
+        "<topic id=\"x\"><p>body<!-- <topic id=\"y\">y</topic> --></p></topic>\n"
+        "<!-- unterminated <topic id=\"z\">z</topic>");
+    ASSERT_EQ(topics.size(), 1u);
+    EXPECT_EQ(topics[0].id, "x");
+    EXPECT_EQ(topics[0].html, "<p>body</p>");
 }
 
 TEST(HelpFile, TheContentsLinkOnlyToExistingTopics) {
@@ -96,6 +106,43 @@ TEST(HelpWindow, ShowsTopicsContentsAndSearchAndClosesOnQuit) {
     ASSERT_TRUE(v.winHelp(nullptr, kHelpFile, platform::HELP_QUIT, 0));
     QApplication::processEvents();
     EXPECT_EQ(helpWindow(), nullptr);
+}
+
+void pressKey(QWidget* target, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+}
+
+TEST(HelpWindow, EnterInTheSearchFieldOpensTheHighlightedKeywordsTopic) {
+    platform::HelpViewer& v = platform::qtHelpViewer();
+    ASSERT_TRUE(v.winHelp(nullptr, kHelpFile, platform::HELP_PARTIALKEY, 0));
+    QWidget* w = helpWindow();
+    ASSERT_NE(w, nullptr);
+    auto* search = w->findChild<QLineEdit*>("KeywordSearch");
+    auto* index = w->findChild<QListWidget*>("KeywordIndex");
+    auto* topic = w->findChild<QTextBrowser*>("Topic");
+    ASSERT_TRUE(search && index && topic);
+
+    // Every keyword of the shipped file's index opens a topic with text.
+    ASSERT_GE(index->count(), 30);
+    for (int row = 0; row < index->count(); ++row) {
+        index->setCurrentRow(row);
+        topic->clear();
+        pressKey(search, Qt::Key_Return);
+        EXPECT_GT(topic->toPlainText().size(), 150) << index->item(row)->text().toStdString();
+    }
+
+    // Typing narrows the index, the arrow keys move the highlight from the field.
+    search->setText("d");
+    ASSERT_GE(index->count(), 2);
+    EXPECT_EQ(index->currentRow(), 0);
+    pressKey(search, Qt::Key_Down);
+    ASSERT_EQ(index->currentRow(), 1);
+    pressKey(search, Qt::Key_Return);
+    EXPECT_EQ(index->currentItem()->text(), "delete");
+    EXPECT_EQ(w->windowTitle(), "Pelmora Help - The watched list");
+    v.winHelp(nullptr, kHelpFile, platform::HELP_QUIT, 0);
+    QApplication::processEvents();
 }
 
 TEST(HelpWindow, AContextWithoutTopicSaysSo) {

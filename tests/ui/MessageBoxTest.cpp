@@ -23,6 +23,7 @@ struct Seen {
     QStringList buttons;
     QString text;
     bool hasIcon = false;
+    bool fixedSize = false;  // minimum and maximum size are its size
 };
 
 // Once the next modal box runs, records what it shows and then does `act` to it.
@@ -35,13 +36,14 @@ void whenShown(Seen& seen, std::function<void(QWidget*)> act) {
         for (auto* b : box->findChildren<QPushButton*>()) seen.buttons << b->text();
         if (auto* m = box->findChild<QLabel*>("Message")) seen.text = m->text();
         seen.hasIcon = box->findChild<QLabel*>("Icon") != nullptr;
+        seen.fixedSize = box->minimumSize() == box->size() && box->maximumSize() == box->size();
         act(box);
     });
 }
 
-void press(QWidget* box, int key) {
+void press(QWidget* box, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QWidget* target = box->focusWidget() != nullptr ? box->focusWidget() : box;
-    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QKeyEvent e(QEvent::KeyPress, key, modifiers);
     QApplication::sendEvent(target, &e);
 }
 
@@ -56,6 +58,7 @@ TEST(MessageBoxes, ButtonsStandInTheFixedOrderWithTheirCaptions) {
     EXPECT_EQ(seen.buttons, QStringList({"&Yes", "&No", "Cancel", "&All"}));
     EXPECT_EQ(seen.text, "Save?");
     EXPECT_TRUE(seen.hasIcon);
+    EXPECT_TRUE(seen.fixedSize);
     EXPECT_EQ(r, platform::mrCancel);  // Escape presses Cancel when it is shown
 }
 
@@ -78,6 +81,37 @@ TEST(MessageBoxes, EnterPressesOkElseYesAndEscapeCancelElseNoElseOk) {
             << c.buttons;
         EXPECT_TRUE(seen.shown);
         EXPECT_EQ(seen.title, "Information");
+    }
+}
+
+TEST(MessageBoxes, TheLetterOfAButtonAnswersAloneOrWithAlt) {
+    using namespace platform;
+    struct Case {
+        unsigned buttons;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        int expected;
+    } cases[] = {
+        {mbYes | mbNo, Qt::Key_Y, Qt::NoModifier, mrYes},
+        {mbYes | mbNo, Qt::Key_N, Qt::NoModifier, mrNo},
+        {mbYes | mbNo | mbCancel, Qt::Key_N, Qt::AltModifier, mrNo},
+        {mbAbort | mbRetry | mbIgnore, Qt::Key_R, Qt::NoModifier, mrRetry},
+        {mbAbort | mbRetry | mbIgnore, Qt::Key_I, Qt::NoModifier, mrIgnore},
+        {mbAbort | mbAll, Qt::Key_A, Qt::NoModifier, mrAbort},  // the first of one letter
+        {mbOK | mbAll, Qt::Key_A, Qt::NoModifier, mrAll},
+    };
+    for (const Case& c : cases) {
+        Seen seen;
+        bool openAfterStray = false;
+        whenShown(seen, [&](QWidget* box) {
+            press(box, Qt::Key_X);  // no button has it
+            openAfterStray = box->isVisible();
+            press(box, c.key, c.modifiers);
+            if (box->isVisible()) box->close();  // unanswered: fail, do not hang
+        });
+        EXPECT_EQ(qtDialogs().messageDlg("q", MsgDlgType::Confirmation, c.buttons, 0), c.expected)
+            << c.buttons << " " << c.key;
+        EXPECT_TRUE(openAfterStray);
     }
 }
 
@@ -116,6 +150,7 @@ TEST(MessageBoxes, TheNoticeHasNoIconAndOneOk) {
     EXPECT_EQ(seen.buttons, QStringList({"OK"}));
     EXPECT_FALSE(seen.hasIcon);
     EXPECT_EQ(seen.text, "The list is empty.");
+    EXPECT_TRUE(seen.fixedSize);
 }
 
 TEST(MessageBoxes, TheErrorBoxEndsTheMessageWithAFullStop) {
@@ -126,12 +161,13 @@ TEST(MessageBoxes, TheErrorBoxEndsTheMessageWithAFullStop) {
     EXPECT_EQ(seen.title, "Pelmora");
     EXPECT_EQ(seen.text, "Cannot open file /x/DEFAULT.PML.");
     EXPECT_TRUE(seen.hasIcon);
+    EXPECT_TRUE(seen.fixedSize);
     EXPECT_EQ(seen.buttons, QStringList({"OK"}));
 }
 
 TEST(MessageBoxes, FileDialogFiltersBecomeQtNameFilters) {
     EXPECT_EQ(platform::qtNameFilters("Pelmora Files (*.PML)|*.PML|All Files (*.*)|*.*"),
-              "Pelmora Files (*.PML);;All Files (*.*)");
+              "Pelmora Files (*.PML) (*.PML);;All Files (*.*) (*)");
     EXPECT_EQ(platform::qtNameFilters("Text|*.txt;*.TXT"), "Text (*.txt *.TXT)");
     EXPECT_EQ(platform::qtNameFilters(""), "");
 }

@@ -72,14 +72,27 @@ TEST_F(StatsCommand, AVolumeRootAsksFirstAndNoLeavesTheFigures) {
     f.StatsButton->click();
     ASSERT_EQ(dialogs.calls().size(), 1u);
     const DialogCall& q = dialogs.calls()[0];
-    EXPECT_EQ(q.text, "This might take some time.\r\nGet stats for entire " +
-                          f.DirectoryLabel->text().toStdString() + " drive?");
+    EXPECT_EQ(q.text, "This might take some time.\r\nGet stats for entire " + workDir + " drive?");
     EXPECT_EQ(q.type, platform::MsgDlgType::Information);
     EXPECT_EQ(q.buttons, platform::mbYes | platform::mbNo);
     EXPECT_EQ(q.defaultButton, platform::mbYes);
     EXPECT_EQ(q.cancelButton, platform::mbNo);
     EXPECT_EQ(f.TotDirsLabel->text(), "Total Directories 77");
     EXPECT_TRUE(f.TotFilesLabel->text().isEmpty());
+}
+
+TEST_F(StatsCommand, TheQuestionNamesALongMountPointWhole) {
+    const std::string mountPoint =
+        tree.dir("work/srv/exports/department-archives/2026-projects-and-quarterly-reviews");
+    volumes.mountPoints = {mountPoint};
+    ui::TForm1& f = createForm();
+    f.DirectoryListBox1->setDirectory(mountPoint);
+    ASSERT_TRUE(f.DirectoryLabel->text().contains(".../")) << "the label shortens it";
+    dialogs.answer(platform::mrNo);
+    f.StatsButton->click();
+    ASSERT_EQ(dialogs.calls().size(), 1u);
+    EXPECT_EQ(dialogs.calls()[0].text,
+              "This might take some time.\r\nGet stats for entire " + mountPoint + " drive?");
 }
 
 TEST_F(StatsCommand, AVolumeRootIsCountedOnYesAndOnTheCloseBox) {
