@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libicu-dev
+  libsqlite3-dev qt6-svg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation
   xvfb xdotool x11-utils imagemagick poppler-utils
