@@ -144,6 +144,17 @@ ChartData chartDataOf(const HistoryReport& report, const QString& title) {
     ChartData chart;
     chart.title = title;
     for (const DirectoryGrowth& g : report.directories) chart.series.push_back({g.path, g.series});
+    const std::size_t n = report.snapshots.size();
+    if (n != 0) {
+        const auto [lo, hi] = std::minmax_element(
+            report.snapshots.begin(), report.snapshots.end(),
+            [](const SnapshotInfo& a, const SnapshotInfo& b) { return a.time < b.time; });
+        chart.subtitle = QStringLiteral("Bytes over time, %1 snapshot%2 from %3 to %4 (UTC)")
+                             .arg(n)
+                             .arg(n == 1 ? "" : "s")
+                             .arg(QString::fromStdString(formatUtc(lo->time).substr(0, 10)),
+                                  QString::fromStdString(formatUtc(hi->time).substr(0, 10)));
+    }
     return chart;
 }
 
@@ -267,29 +278,14 @@ void paintChart(QPainter& p, const QRectF& area, const ChartData& chart) {
     p.setPen(kText);
     p.setFont(font(22, true));
     p.drawText(QPointF(plot.left(), 38), chart.title);
-    const auto [t0, t1] = timeRange(chart);
-    std::vector<std::int64_t> times;
-    double maxBytes = 0;
-    for (const ChartSeries& s : chart.series)
-        for (const Point& pt : s.points) {
-            times.push_back(pt.time);
-            maxBytes = std::max(maxBytes, static_cast<double>(pt.bytes));
-        }
-    std::sort(times.begin(), times.end());
-    times.erase(std::unique(times.begin(), times.end()), times.end());
     p.setPen(kSubtle);
     p.setFont(font(14));
-    if (times.empty()) {
-        p.drawText(QPointF(plot.left(), 62), QStringLiteral("No snapshots"));
-    } else {
-        const QString from = QString::fromStdString(formatUtc(times.front()).substr(0, 10));
-        const QString to = QString::fromStdString(formatUtc(times.back()).substr(0, 10));
-        p.drawText(QPointF(plot.left(), 62),
-                   QStringLiteral("Bytes over time, %1 snapshot%2 from %3 to %4 (UTC)")
-                       .arg(times.size())
-                       .arg(times.size() == 1 ? "" : "s")
-                       .arg(from, to));
-    }
+    p.drawText(QPointF(plot.left(), 62), chart.subtitle);
+    const auto [t0, t1] = timeRange(chart);
+    double maxBytes = 0;
+    for (const ChartSeries& s : chart.series)
+        for (const Point& pt : s.points)
+            maxBytes = std::max(maxBytes, static_cast<double>(pt.bytes));
 
     const ByteAxis yAxis = byteAxis(maxBytes);
     const auto xOf = [&, t0 = t0, t1 = t1](std::int64_t t) {
@@ -355,7 +351,15 @@ void paintChart(QPainter& p, const QRectF& area, const ChartData& chart) {
             p.setBrush(Qt::NoBrush);
         }
 
-        if (legendY + 40 > h) continue;  // no room for more entries
+        if (legendY + 80 > h && i + 1 < chart.series.size()) {  // room for one line more
+            if (legendY + 30 > h) continue;
+            p.setPen(kSubtle);
+            p.setFont(font(13));
+            p.drawText(QPointF(legendX + 32, legendY + 13),
+                       QStringLiteral("and %1 more").arg(chart.series.size() - i));
+            legendY = h;
+            continue;
+        }
         p.setPen(pen);
         p.drawLine(QPointF(legendX, legendY + 8), QPointF(legendX + 22, legendY + 8));
         p.setPen(kText);

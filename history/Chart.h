@@ -27,10 +27,12 @@ struct ChartSeries {
 
 struct ChartData {
     QString title;
+    QString subtitle;                 // under the title, e.g. what the range holds
     std::vector<ChartSeries> series;  // legend order; each line gets the next colour
 };
 
-// The series of a report's directories, in its order.
+// The series of a report's directories, in its order; the subtitle names the range's snapshots
+// ("Bytes over time, 52 snapshots from 2026-01-05 to 2026-12-28 (UTC)").
 ChartData chartDataOf(const HistoryReport& report, const QString& title);
 
 // Paints the whole chart (white background included) into `area`.
