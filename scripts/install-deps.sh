@@ -10,6 +10,7 @@ run=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev libicu-dev libcups2-dev
   libmount-dev libblkid-dev
+  libsqlite3-dev
   fonts-liberation
 )
 test=(
