@@ -4,6 +4,7 @@
 // current directory, probed once. Exit status: 0 when the data file was written or the list
 // is empty, 1 when the list cannot be read or the data file cannot be written, 2 bad usage.
 #include <iostream>
+#include <new>
 #include <vector>
 
 #include "cli/commands.h"
@@ -66,9 +67,12 @@ int runExport(const Args& args) {
         const output::CountFunction count = [jobs](std::string_view dir) {
             return output::figuresOf(stats::CountTreeParallel(dir, jobs));
         };
-        const std::string name = output::exportDataFile(watched.entries(), listPath, count);
+        const std::string name =
+            output::exportDataFile(watched, output::dataFileName(listPath), listPath, count);
         std::cout << "File " << name << " created.\n";
         return 0;
+    } catch (const std::bad_alloc&) {
+        throw;  // main's "out of memory"
     } catch (const std::exception& e) {
         return fail(e.what());
     }

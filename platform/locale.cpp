@@ -5,9 +5,11 @@
 #include <unicode/ucol.h>
 #include <unicode/utf8.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 namespace pelmora::platform {
@@ -52,6 +54,7 @@ std::unique_ptr<UCollator, CollatorCloser>& collator() {
             status = U_ZERO_ERROR;
             raw = ucol_open("root", &status);
         }
+        if (raw == nullptr) throw std::bad_alloc();
         // Secondary strength: accents count, letter case does not.
         ucol_setStrength(raw, UCOL_SECONDARY);
         c.reset(raw);
@@ -86,15 +89,25 @@ int compareAsciiIgnoreCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 int compareTextIgnoreCase(std::string_view a, std::string_view b) {
+    // The collator takes lengths in 32 bits (-1 meaning "up to a byte 0").
+    if (a.size() > INT32_MAX || b.size() > INT32_MAX) return compareAsciiIgnoreCase(a, b);
     UErrorCode status = U_ZERO_ERROR;
     const UCollationResult r =
         ucol_strcollUTF8(collator().get(), a.data(), static_cast<int32_t>(a.size()), b.data(),
                          static_cast<int32_t>(b.size()), &status);
+    if (status == U_MEMORY_ALLOCATION_ERROR) throw std::bad_alloc();
     if (U_FAILURE(status)) return compareAsciiIgnoreCase(a, b);
     if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
-    // The collator reads broken UTF-8 as U+FFFD: let the bytes decide between such texts.
-    if (a != b && (!validUtf8(a) || !validUtf8(b))) return compareAsciiIgnoreCase(a, b);
-    return 0;
+    // The collator reads broken UTF-8 as U+FFFD. Between texts it finds equal, valid ones
+    // stay equal, valid ones come before broken ones, and the bytes decide between broken
+    // ones: each rule refines the one before, so the whole stays a strict weak order and a
+    // sorted list can be searched by halves whatever its bytes.
+    if (a == b) return 0;
+    const bool va = validUtf8(a);
+    const bool vb = validUtf8(b);
+    if (va && vb) return 0;
+    if (va != vb) return va ? -1 : 1;
+    return compareAsciiIgnoreCase(a, b);
 }
 
 void resetCollation() {

@@ -10,8 +10,10 @@ namespace pelmora::platform {
 char localeThousandsSeparator();
 
 // Case-insensitive comparison in the collation of the user's LC_COLLATE locale (ICU).
-// Returns <0, 0 or >0. Texts are bytes; invalid UTF-8 compares by its bytes after the
-// collator finds the valid parts equal, so different names never compare equal by accident.
+// Returns <0, 0 or >0. Texts are bytes; a strict weak order over all of them: between texts
+// the collator finds equal, valid UTF-8 stays equal, comes before invalid UTF-8, and invalid
+// texts compare by their bytes (ASCII letters folded), so different broken names never
+// compare equal by accident. Raises std::bad_alloc when the collator runs out of memory.
 int compareTextIgnoreCase(std::string_view a, std::string_view b);
 
 // Re-reads LC_COLLATE for compareTextIgnoreCase (after a locale change).

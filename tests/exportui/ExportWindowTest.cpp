@@ -13,6 +13,7 @@
 #include "app/CommandLine.h"
 #include "list/watchedlist.h"
 #include "stats/counting.h"
+#include "tests/support/PrivateTmpfs.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempTree.h"
 #include "tests/ui/ShellFixture.h"
@@ -122,12 +123,15 @@ TEST_F(ExportWindowTest, NormalPointerAfterwardsWhateverWasShownBefore) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+// A full disk is a small tmpfs filled to the brim.
 TEST_F(ExportWindowTest, FullDiskShowsTheErrorAndNoConfirmation) {
+    const test::PrivateTmpfs full(tree.dir("full"), "size=256k");
+    if (!full.ok()) GTEST_SKIP() << full.why();
+    ASSERT_TRUE(test::fillUp(tree.path("full/filler")));
     createForm();
     form->watchedList().add(tree.dir("x"));
     form->watchedList().add(tree.dir("y"));
-    list::ListFileName = tree.path("L.PML");
-    tree.symlink("L.TXT", "/dev/full");
+    list::ListFileName = tree.path("full/L.PML");
     dialogs.clear();
     form->CreateDataFile->trigger();
     EXPECT_EQ(dialogs.errors(), std::vector<std::string>{"Disk full"});
@@ -182,8 +186,10 @@ TEST_F(ExportWindowTest, BatchRunThatCannotCreateTheFileFailsAndQuits) {
 }
 
 TEST_F(ExportWindowTest, BatchRunWithAWriteErrorStaysOpenAndFails) {
+    const test::PrivateTmpfs full(programDir, "size=256k");
+    if (!full.ok()) GTEST_SKIP() << full.why();
     tree.write("prog/WEEKLY.PML", tree.dir("d") + "\r\n");
-    tree.symlink("prog/WEEKLY.TXT", "/dev/full");
+    ASSERT_TRUE(test::fillUp(tree.path("prog/filler")));
     createBatchForm("weekly");
     EXPECT_EQ(dialogs.errors(), std::vector<std::string>{"Disk full"});
     EXPECT_TRUE(notices().empty());
