@@ -14,9 +14,9 @@
 // then, between texts it finds equal, valid UTF-8 before broken and broken texts by their
 // bytes). Every insertion is an upper-bound search, so the list is always sorted by it, and a
 // lower-bound search finds the first equal entry exactly where a scan from index 0 would.
-// Loading sorts once: std::sort with the line's place in the text as the last key gives the
-// order of a stable sort, which is the order of inserting the lines one by one after their
-// equals.
+// Loading sorts once, by sort keys that order the texts exactly as that comparison does, with
+// the line's place in the file as the last key: the order of a stable sort, which is the order
+// of inserting the lines one by one after their equals.
 
 namespace pelmora::list {
 
@@ -30,6 +30,72 @@ constexpr std::uint64_t kMinBlock = 64 * 1024;
 int compare(std::string_view a, std::string_view b) {
     if (a == b) return 0;
     return platform::compareTextIgnoreCase(a, b);
+}
+
+using TextLine = WatchedList::TextLine;
+
+// Sorts by the sort keys of the texts: one collation per line, then byte comparisons. The
+// keys take about the text's size again while the sort runs; the line's index in `lines` is
+// the last key, so the order is that of a stable sort. Raises std::bad_alloc when the keys do
+// not fit in memory, or hold 4 GiB or more.
+void sortByKeys(const char* bytes, std::vector<TextLine>& lines) {
+    const std::size_t n = lines.size();
+    std::uint64_t textBytes = 0;
+    for (const TextLine& line : lines) textBytes += line.size;
+    std::string keys;
+    keys.reserve(textBytes + textBytes / 4 + 8 * n);
+    std::vector<std::uint32_t> keyEnd(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t offset = lines[i].offset;
+        if (!platform::appendSortKey({bytes + offset, lines[i].size}, keys) ||
+            keys.size() > UINT32_MAX)
+            throw std::bad_alloc();
+        keyEnd[i] = static_cast<std::uint32_t>(keys.size());
+    }
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
+    const unsigned char* k = reinterpret_cast<const unsigned char*>(keys.data());
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const std::uint32_t sa = a == 0 ? 0 : keyEnd[a - 1], la = keyEnd[a] - sa;
+        const std::uint32_t sb = b == 0 ? 0 : keyEnd[b - 1], lb = keyEnd[b] - sb;
+        const int c = std::memcmp(k + sa, k + sb, std::min(la, lb));
+        if (c != 0) return c < 0;
+        return la != lb ? la < lb : a < b;
+    });
+    std::string().swap(keys);
+    std::vector<std::uint32_t>().swap(keyEnd);
+    // Puts line order[j] at j, cycle by cycle, without a second array of lines.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (order[i] == i) continue;
+        const TextLine first = lines[i];
+        std::size_t j = i;
+        for (;;) {
+            const std::size_t from = order[j];
+            order[j] = static_cast<std::uint32_t>(j);
+            if (from == i) {
+                lines[j] = first;
+                break;
+            }
+            lines[j] = lines[from];
+            j = from;
+        }
+    }
+}
+
+// Sorts `lines`, whose offsets into `bytes` rise in their order, as inserting them one by one
+// after their equals would.
+void sortLines(const char* bytes, std::vector<TextLine>& lines) {
+    try {
+        sortByKeys(bytes, lines);
+        return;
+    } catch (const std::bad_alloc&) {
+        // No room for the keys: comparing the texts themselves needs no memory beside them.
+    }
+    std::sort(lines.begin(), lines.end(), [bytes](const TextLine& a, const TextLine& b) {
+        const std::uint64_t ao = a.offset, bo = b.offset;
+        const int c = compare({bytes + ao, a.size}, {bytes + bo, b.size});
+        return c != 0 ? c < 0 : ao < bo;
+    });
 }
 
 [[noreturn]] void outOfBounds() {
@@ -199,12 +265,7 @@ void WatchedList::adopt(std::vector<Block> blocks, std::vector<TextLine> lines, 
     lines.resize(taken);
     std::uint64_t live = 0;
     for (const TextLine& line : lines) live += line.size;
-    const char* bytes = blocks.empty() ? nullptr : blocks.front().bytes.data();
-    std::sort(lines.begin(), lines.end(), [bytes](const TextLine& a, const TextLine& b) {
-        const std::uint64_t ao = a.offset, bo = b.offset;
-        const int c = compare({bytes + ao, a.size}, {bytes + bo, b.size});
-        return c != 0 ? c < 0 : ao < bo;
-    });
+    sortLines(blocks.empty() ? nullptr : blocks.front().bytes.data(), lines);
     m_blocks = std::move(blocks);
     m_slots = std::move(lines);
     m_liveBytes = live;
