@@ -211,9 +211,10 @@ void writeDataFile(const EntrySource& entries, DataSink& sink, const CountFuncti
 std::string exportDataFile(const EntrySource& entries, const std::string& dataFile,
                            const std::string& listFile, const CountFunction& count,
                            const ProgressFunction& progress) {
+    std::string name = dataFile;  // copied first: once the file is in place, nothing may fail
     FileSink sink(dataFile, listFile);
     writeDataFile(entries, sink, count, progress);
-    return dataFile;
+    return name;
 }
 
 std::string exportDataFile(const EntrySource& entries, std::string_view listFileName,

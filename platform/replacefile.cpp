@@ -60,6 +60,12 @@ std::string randomSuffix() {
     return s;
 }
 
+// The folder a file lies in, "." for a bare name.
+std::string folderOf(std::string_view path) {
+    const std::string_view dir = directoryPart(path);
+    return dir.empty() ? std::string(".") : std::string(dir);
+}
+
 }  // namespace
 
 const FileOps& systemFileOps() {
@@ -111,7 +117,7 @@ std::string replacementTarget(const std::string& path) {
 }
 
 ReplacementFile::ReplacementFile(const std::string& path, const FileOps& ops)
-    : m_ops(ops), m_target(replacementTarget(path)) {
+    : m_ops(ops), m_target(replacementTarget(path)), m_folder(folderOf(m_target)) {
     struct stat old {};
     const bool exists = ::stat(m_target.c_str(), &old) == 0;
 
@@ -191,8 +197,7 @@ void ReplacementFile::commit() {
     m_tempExists = false;
 
     // Makes the rename itself durable.
-    const std::string dir(directoryPart(m_target));
-    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return;  // a folder the user may write but not read: nothing more to do
     const int err = flush(dirFd, m_ops);
     ::close(dirFd);

@@ -86,6 +86,7 @@ class ReplacementFile {
   private:
     const FileOps& m_ops;
     std::string m_target;
+    std::string m_folder;  // made beforehand: nothing allocates once the rename is done
     std::string m_temp;
     int m_fd = -1;
     bool m_tempExists = false;

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -127,6 +129,7 @@ TEST_F(ExportWindowTest, NormalPointerAfterwardsWhateverWasShownBefore) {
 TEST_F(ExportWindowTest, FullDiskShowsTheErrorAndNoConfirmation) {
     const test::PrivateTmpfs full(tree.dir("full"), "size=256k");
     if (!full.ok()) GTEST_SKIP() << full.why();
+    tree.write("full/L.TXT", "previous");
     ASSERT_TRUE(test::fillUp(tree.path("full/filler")));
     createForm();
     form->watchedList().add(tree.dir("x"));
@@ -136,6 +139,28 @@ TEST_F(ExportWindowTest, FullDiskShowsTheErrorAndNoConfirmation) {
     form->CreateDataFile->trigger();
     EXPECT_EQ(dialogs.errors(), std::vector<std::string>{"Disk full"});
     EXPECT_TRUE(notices().empty());
+    expectRestored();
+    // The last good export stays, and nothing else is left beside it.
+    EXPECT_EQ(test::readFile(tree.path("full/L.TXT")), "previous");
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(tree.path("full")))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"L.TXT", "filler"}));
+}
+
+TEST_F(ExportWindowTest, AListNamedLikeItsDataFileIsNotOverwritten) {
+    createForm();
+    const std::string listBytes = tree.dir("x") + "\r\n";
+    list::ListFileName = tree.write("X.TXT", listBytes);
+    form->watchedList().add(tree.path("x"));
+    dialogs.clear();
+    form->CreateDataFile->trigger();
+    EXPECT_EQ(dialogs.errors(),
+              std::vector<std::string>{"Cannot create file " + tree.path("X.TXT") +
+                                       ": it is the list file itself"});
+    EXPECT_TRUE(notices().empty());
+    EXPECT_EQ(test::readFile(tree.path("X.TXT")), listBytes);
     expectRestored();
 }
 
