@@ -1,8 +1,10 @@
 // pelmora-cli export [--jobs N] LIST: writes LIST's data file beside it, without a window.
 //
 // LIST is an ordinary path, used as given. The cluster overhead is that of the volume of the
-// current directory, probed once. Exit status: 0 when the data file was written or the list
-// is empty, 1 when the list cannot be read or the data file cannot be written, 2 bad usage.
+// current directory, probed once. The data file is replaced in one step (a failure leaves the
+// previous one whole), and a second export of the same list while one runs is refused at once.
+// Exit status: 0 when the data file was written or the list is empty, 1 when the list cannot be
+// read or the data file cannot be written (out of memory included), 2 bad usage.
 #include <iostream>
 #include <new>
 #include <vector>

@@ -24,7 +24,7 @@ class WatchedList {
     // The most entries a list holds; one more fails with "Unable to insert a line".
     static constexpr int kMaxEntries = INT_MAX - 1;
     // The longest entry, in bytes (what the collator can compare in one piece).
-    static constexpr std::size_t kMaxEntrySize = INT32_MAX;
+    static constexpr std::size_t kMaxEntrySize = INT32_MAX - 1;
 
     // Where one line lies in a text handed to replaceAll whole.
     struct __attribute__((packed, aligned(4))) TextLine {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 
@@ -44,7 +45,7 @@ int flush(int fd, const FileOps& ops) {
 
 // Eight letters for the temporary file's name, different on every call.
 std::string randomSuffix() {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     std::uint64_t bits = 0;
     if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits))
         bits = static_cast<std::uint64_t>(

@@ -272,7 +272,7 @@ TEST(FailedExport, AFullDiskKeepsThePreviousDataFile) {
 
 // A write-back error after every write succeeded, on a real device: ext4 on a loop device whose
 // backing file is cut short under it, so the new data file's blocks lie beyond the device's
-// end and fsync reports EIO. Needs mkfs.ext4, losetup and the right to mount.
+// end and fsync reports EIO. Needs mkfs.ext4, losetup, findmnt and the right to mount.
 TEST(FailedExport, IoErrorAtFsyncOnARealDeviceIsTheExportsError) {
     test::TempTree t;
     t.dir("tree");
@@ -291,11 +291,13 @@ TEST(FailedExport, IoErrorAtFsyncOnARealDeviceIsTheExportsError) {
         const std::string list = mnt + "/L.PML";
         writeBytes(list, t.path("tree") + "\r\n");
         writeBytes(mnt + "/L.TXT", kPrevious);
-        // Fills the low blocks, then cuts the device just after them.
-        const std::string shrink =
-            "dd if=/dev/zero of=" + mnt +
-            "/low bs=1M count=8 status=none && sync && dev=$(findmnt -no SOURCE " + mnt +
-            ") && truncate -s 16m " + img + " && losetup -c $dev";
+        // Fills the file system to the last block (which also uses up the blocks it keeps in
+        // reserve for small files), frees the upper part again, and cuts the device below it:
+        // every block a new file can get lies beyond the device's end.
+        const std::string shrink = "dd if=/dev/zero of=" + mnt +
+                                   "/fill bs=1M status=none 2>/dev/null; sync && truncate -s 32M " +
+                                   mnt + "/fill && sync && dev=$(findmnt -no SOURCE " + mnt +
+                                   ") && truncate -s 36m " + img + " && losetup -c $dev";
         if (std::system(shrink.c_str()) != 0) return "SKIP cannot shrink the loop device";
         const test::CliRun r = test::runCli({"export", list}, t.root());
         std::string failure;
