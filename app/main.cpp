@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
+#include <exception>
 
 #include "app/CommandLine.h"
 #include "app/Identity.h"
@@ -20,12 +21,33 @@
 #include "output/Report.h"
 #include "platform/gui/HelpViewer.h"
 #include "stats/formatcount.h"
+#include "platform/gui/dialogs.h"
 #include "ui/Unit1.h"
 #include "ui/about.h"
 
+namespace {
+
+// Qt lets no exception pass through its event loop. One that escapes an event handler outside
+// the commands (memory running out while the window paints, say) is shown in the error box as
+// a command's would be, and the program goes on.
+class PelmoraApplication : public QApplication {
+  public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            pelmora::platform::showException(e);
+            return false;
+        }
+    }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace pelmora;
-    QApplication application(argc, argv);
+    PelmoraApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
     stats::refreshThousandsSeparator();
 

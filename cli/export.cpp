@@ -1,9 +1,12 @@
 // pelmora-cli export [--jobs N] LIST: writes LIST's data file beside it, without a window.
 //
 // LIST is an ordinary path, used as given. The cluster overhead is that of the volume of the
-// current directory, probed once. Exit status: 0 when the data file was written or the list
-// is empty, 1 when the list cannot be read or the data file cannot be written, 2 bad usage.
+// current directory, probed once. The data file is replaced in one step (a failure leaves the
+// previous one whole), and a second export of the same list while one runs is refused at once.
+// Exit status: 0 when the data file was written or the list is empty, 1 when the list cannot be
+// read or the data file cannot be written (out of memory included), 2 bad usage.
 #include <iostream>
+#include <new>
 #include <vector>
 
 #include "cli/commands.h"
@@ -66,9 +69,12 @@ int runExport(const Args& args) {
         const output::CountFunction count = [jobs](std::string_view dir) {
             return output::figuresOf(stats::CountTreeParallel(dir, jobs));
         };
-        const std::string name = output::exportDataFile(watched.entries(), listPath, count);
+        const std::string name =
+            output::exportDataFile(watched, output::dataFileName(listPath), listPath, count);
         std::cout << "File " << name << " created.\n";
         return 0;
+    } catch (const std::bad_alloc&) {
+        throw;  // main's "out of memory"
     } catch (const std::exception& e) {
         return fail(e.what());
     }

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "cli/commands.h"
 
@@ -22,14 +23,7 @@ constexpr const char* kUsage =
     "       pelmora-cli export [--jobs N] LIST\n"
     "       pelmora-cli report LIST -o FILE.pdf\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+int run(int argc, char** argv) {
     const std::string command = argv[1];
     const pelmora::cli::Args args(argv + 2, argv + argc);
     if (command == "count") return pelmora::cli::runCount(args);
@@ -40,4 +34,21 @@ int main(int argc, char** argv) {
         return 0;
     }
     return pelmora::cli::usageError("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Unwinding has released what the failed command held: a data file being written is
+        // removed, the previous one stays.
+        return pelmora::cli::outOfMemory();
+    }
 }

@@ -6,6 +6,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "cli/commands.h"
@@ -80,6 +81,8 @@ int runReport(const Args& args) {
             output::PrintOutcome::Done)
             return fail("Cannot write file " + *pdfPath);
         return 0;
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
     } catch (const std::exception& e) {
         return fail(e.what());
     }

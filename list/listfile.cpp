@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/ioerror.h"
 #include "platform/paths.h"
+#include "platform/replacefile.h"
 
 namespace pelmora::list {
 
@@ -25,17 +27,42 @@ bool isDefaultListName(std::string_view path) {
     return true;
 }
 
-std::vector<std::string> parseListText(std::string_view data) {
-    std::vector<std::string> lines;
+namespace {
+
+// The one reading of the line rule: calls line(offset, size) for each line of `data`.
+template <typename F>
+std::size_t forEachLine(std::string_view data, F&& line) {
     const std::size_t end = std::min(data.find('\0'), data.size());
-    std::size_t p = 0;
+    std::size_t p = 0, lines = 0;
     while (p < end) {
         const std::size_t start = p;
         while (p < end && data[p] != '\r' && data[p] != '\n') ++p;
-        lines.emplace_back(data.substr(start, p - start));
+        line(start, p - start);
+        ++lines;
         if (p < end && data[p] == '\r') ++p;
         if (p < end && data[p] == '\n') ++p;
     }
+    return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> parseListText(std::string_view data) {
+    std::vector<std::string> lines;
+    forEachLine(data,
+                [&](std::size_t at, std::size_t n) { lines.emplace_back(data.substr(at, n)); });
+    return lines;
+}
+
+std::vector<WatchedList::TextLine> cutListText(std::string_view data) {
+    // Counted first, so that the places take exactly the memory they need.
+    std::vector<WatchedList::TextLine> lines;
+    lines.reserve(forEachLine(data, [](std::size_t, std::size_t) {}));
+    forEachLine(data, [&](std::size_t at, std::size_t n) {
+        // A line too long for the list keeps a size above its limit and is refused there.
+        const std::size_t size = std::min<std::size_t>(n, WatchedList::kMaxEntrySize + 1);
+        lines.push_back({at, static_cast<std::uint32_t>(size)});
+    });
     return lines;
 }
 
@@ -62,12 +89,6 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return m_fd; }
-    // Closes now and reports whether the close succeeded.
-    bool close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
 
   private:
     int m_fd;
@@ -80,122 +101,76 @@ class Fd {
     throw PelmoraError("Cannot create file " + path);
 }
 
-// Follows a chain of symbolic links (also a dangling one) so that saving replaces the file
-// a link points to instead of the link itself.
-std::string followLinks(const std::string& path) {
-    std::string current = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
-        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
-        if (n <= 0) break;
-        target.resize(static_cast<std::size_t>(n));
-        if (!platform::isPathDelimiter(target.front()))
-            target = std::string(platform::directoryPart(current)) + target;
-        current = std::move(target);
-    }
-    return current;
-}
-
-mode_t processUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
-
-std::vector<std::string> readListFile(const std::string& path) {
+// The whole file, up to its first byte 0 (nothing after one counts).
+std::string readListData(const std::string& path) {
     // Non-blocking, so that a fifo given as a list cannot hang the open.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) cannotOpen(path);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) cannotOpen(path);
 
-    // The whole file in one piece. Reading may stop at a chunk holding a byte 0: nothing
-    // after it counts.
-    std::string data;
-    data.reserve(static_cast<std::size_t>(st.st_size) + 1);
-    char chunk[65536];
+    // Read straight into the text, in one piece when the size holds (a file that grows on the
+    // way is read to its end).
+    std::string data(static_cast<std::size_t>(st.st_size) + 1, '\0');
+    std::size_t filled = 0;
     for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (filled == data.size()) data.resize(data.size() + data.size() / 2 + 65536);
+        const ssize_t n = ::read(fd.get(), data.data() + filled, data.size() - filled);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) cannotOpen(path);
         if (n == 0) break;
-        data.append(chunk, static_cast<std::size_t>(n));
-        if (std::memchr(chunk, 0, static_cast<std::size_t>(n)) != nullptr) break;
+        const char* nul = static_cast<const char*>(
+            std::memchr(data.data() + filled, 0, static_cast<std::size_t>(n)));
+        filled += static_cast<std::size_t>(n);
+        if (nul != nullptr) {
+            filled = static_cast<std::size_t>(nul - data.data());
+            break;
+        }
     }
-    return parseListText(data);
+    data.resize(filled);
+    return data;
+}
+
+}  // namespace
+
+std::vector<std::string> readListFile(const std::string& path) {
+    return parseListText(readListData(path));
 }
 
 void loadList(WatchedList& list, const std::string& path) {
-    std::vector<std::string> lines = readListFile(path);
-    list.replaceAll(std::move(lines));
+    std::string data = readListData(path);
+    std::vector<WatchedList::TextLine> lines = cutListText(data);
+    list.replaceAll(std::move(data), std::move(lines));
 }
 
 void saveList(const WatchedList& list, const std::string& path) {
-    const std::string text = formatListText(list.entries());
-    if (path.empty() || platform::isPathDelimiter(path.back())) cannotCreate(path);
-
-    const std::string target = followLinks(path);
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    // Only a regular file is replaced (never a directory or a device node), and only one
-    // that could have been opened for writing: a read-only file refuses the save.
-    if (exists && (!S_ISREG(old.st_mode) || ::access(target.c_str(), W_OK) != 0))
-        cannotCreate(path);
-
-    // The new contents go to a temporary file beside the target, which then replaces it in
-    // one rename: a failure at any step leaves the previous file as it was.
-    std::string name(platform::bareName(target));
-    if (name.size() > 200) name.resize(200);
-    std::string temp = std::string(platform::directoryPart(target)) + ".~" + name + ".XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0) cannotCreate(path);
-
-    struct TempRemover {
-        const std::string& name;
-        bool armed = true;
-        ~TempRemover() {
-            if (armed) ::unlink(name.c_str());
+    platform::ReplacementFile file(path);
+    try {
+        // Written in blocks from the entries, so that a big list is not held twice in memory.
+        constexpr std::size_t kBlock = 64 * 1024;
+        std::string block;
+        block.reserve(kBlock);
+        const int n = list.count();
+        for (int i = 0; i < n; ++i) {
+            const std::string_view entry = list.at(i);
+            if (block.size() + entry.size() + 2 > kBlock && !block.empty()) {
+                file.write(block);
+                block.clear();
+            }
+            if (entry.size() + 2 > kBlock) {
+                file.write(entry);
+                file.write("\r\n");
+                continue;
+            }
+            block += entry;
+            block += "\r\n";
         }
-    } remover{temp};
-
-    if (exists) {
-        // Keeps owner and group where allowed (root), then the permission bits.
-        if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
-            // Not the owner's to give away: the file becomes the saver's, as a new one would.
-        }
-        ::fchmod(fd.get(), old.st_mode & 07777);
-    } else {
-        ::fchmod(fd.get(), 0666 & ~processUmask());
-    }
-
-    if (!writeAll(fd.get(), text)) throw PelmoraError("Stream write error");
-    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS)
+        file.write(block);
+        file.commit();
+    } catch (const platform::ReplaceError& e) {
+        if (e.step() == platform::ReplaceError::Step::Rename) cannotCreate(path);
         throw PelmoraError("Stream write error");
-    if (!fd.close()) throw PelmoraError("Stream write error");
-    if (::rename(temp.c_str(), target.c_str()) != 0) cannotCreate(path);
-    remover.armed = false;
-
-    // Makes the rename itself durable; a failure here no longer puts the data at risk.
-    const std::string dir(platform::directoryPart(target));
-    Fd dirFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0) ::fsync(dirFd.get());
+    }
 }
 
 }  // namespace pelmora::list

@@ -20,6 +20,9 @@ bool isDefaultListName(std::string_view path);
 // a line; empty lines are kept; a final end mark adds no empty line; nothing is trimmed.
 std::vector<std::string> parseListText(std::string_view data);
 
+// The same lines as places in `data` (12 bytes each), in order.
+std::vector<WatchedList::TextLine> cutListText(std::string_view data);
+
 // Every entry followed by CR LF; an empty list gives the empty text.
 std::string formatListText(const std::vector<std::string>& entries);
 
@@ -29,15 +32,19 @@ std::string formatListText(const std::vector<std::string>& entries);
 std::vector<std::string> readListFile(const std::string& path);
 
 // Reads the file, then replaces the contents of `list` with its lines, each at its sorted
-// place (loading). A file that cannot be read leaves `list` untouched; a list that fills up
-// keeps the lines taken so far and raises "Unable to insert a line".
+// place (loading). The file's text becomes the store of the entries: no line is copied. A
+// file that cannot be read leaves `list` untouched; a list that fills up keeps the lines taken
+// so far and raises "Unable to insert a line". Out of memory raises std::bad_alloc and leaves
+// `list` untouched.
 void loadList(WatchedList& list, const std::string& path);
 
-// Writes the list, replacing the file atomically and keeping its permissions. Raises
-// PelmoraError("Cannot create file " + path) or PelmoraError("Stream write error"); the
-// previous file stays whole on failure and no temporary file is left behind. A symbolic link
-// is followed: the file it points to is replaced, the link stays. Only a regular file that is
-// writable for the process is replaced.
+// Writes the list through platform::ReplacementFile: the file is replaced in one step and
+// keeps its permissions. Raises PelmoraError("Cannot create file " + path) when the file is
+// refused (see platform::replacementTarget: a link to nothing, a device, a fifo, a socket, a
+// directory, a read-only file, someone else's link) or cannot be created or renamed, and
+// PelmoraError("Stream write error") when the bytes do not all reach the disk; the previous
+// file stays whole then and no temporary file is left behind. A symbolic link of the user's
+// to a file of the user's is followed: that file is replaced, the link stays.
 void saveList(const WatchedList& list, const std::string& path);
 
 }  // namespace pelmora::list

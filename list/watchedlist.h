@@ -3,6 +3,7 @@
 #pragma once
 
 #include <climits>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -10,31 +11,55 @@
 
 namespace pelmora::list {
 
-// Entries are bytes. The order is platform::compareTextIgnoreCase; an entry is inserted after
-// the entries that compare equal to it, so a loaded file keeps its own order among them.
-// The binary searches cost O(log n) comparisons; equality means that comparison returns 0.
+// Entries are bytes. The order is platform::compareTextIgnoreCase, a strict weak order over
+// all byte strings; an entry is inserted after the entries that compare equal to it, so a
+// loaded file keeps its own order among them. Searches are binary (O(log n) comparisons);
+// equality means that comparison returns 0.
+//
+// The entries' bytes live in a few large blocks, each entry costing 12 bytes beside its text,
+// so that a list of millions of short lines stays small; a loaded file's text is kept as it
+// was read, line ends included.
 class WatchedList {
   public:
     // The most entries a list holds; one more fails with "Unable to insert a line".
     static constexpr int kMaxEntries = INT_MAX - 1;
+    // The longest entry, in bytes (what the collator can compare in one piece).
+    static constexpr std::size_t kMaxEntrySize = INT32_MAX - 1;
 
-    int count() const { return static_cast<int>(m_entries.size()); }
-    // The entry at `index`; raises PelmoraError("List index out of bounds") outside the list.
-    const std::string& get(int index) const;
+    // Where one line lies in a text handed to replaceAll whole.
+    struct __attribute__((packed, aligned(4))) TextLine {
+        std::uint64_t offset;
+        std::uint32_t size;
+    };
+
+    int count() const { return static_cast<int>(m_slots.size()); }
+    // The entry at `index`, copied; raises PelmoraError("List index out of bounds") outside
+    // the list.
+    std::string get(int index) const;
+    // The same without a copy; valid until the list next changes.
+    std::string_view at(int index) const;
     // First entry equal to `text` under the case-insensitive locale comparison, or -1: always
     // the index a scan from 0 upward would find, also when the list holds equal entries.
     int indexOf(std::string_view text) const;
     // Inserts `text` at its sorted place (after the entries equal to it) and returns its index.
-    // Raises PelmoraError("Unable to insert a line") when the list cannot take another entry.
-    int add(std::string text);
+    // Raises PelmoraError("Unable to insert a line") when the list cannot take another entry
+    // (full, out of memory, or a text longer than kMaxEntrySize).
+    int add(std::string_view text);
     // Removes the entry at `index`; raises "List index out of bounds" outside the list.
     void remove(int index);
     void clear();
-    // Empties the list, then inserts `lines` in their order, each as add() would place it.
-    // When the list fills up, the lines taken so far stay and "Unable to insert a line" is
-    // raised. One onReset at the end instead of one onInserted per line.
-    void replaceAll(std::vector<std::string> lines);
-    const std::vector<std::string>& entries() const { return m_entries; }
+    // Replaces the contents by `lines`, each placed as add() would place it, one after the
+    // other (a single stable sort). When the list fills up, the lines taken so far (the first
+    // maxCount()) stay and "Unable to insert a line" is raised. One onReset at the end instead
+    // of one onInserted per line. Any other failure (out of memory) leaves the list as it was.
+    void replaceAll(const std::vector<std::string>& lines);
+    // The same for lines that lie in `text` (in the order given, offsets rising), without
+    // copying them: the list keeps `text` as the store of their bytes. A line longer than
+    // kMaxEntrySize counts as one the list cannot take.
+    void replaceAll(std::string text, std::vector<TextLine> lines);
+    // Every entry in order, as texts: a copy made on the first call after a change and kept
+    // until the next one (for small lists and tests; at() gives a view at no cost).
+    const std::vector<std::string>& entries() const;
 
     // Lowers the entry limit (tests use a small one); clamped to 0..kMaxEntries.
     void setMaxCount(int max);
@@ -46,14 +71,30 @@ class WatchedList {
     std::function<void()> onReset;
 
   private:
-    int upperBound(std::string_view text) const;
-    void insertAt(int index, std::string text);
+    // A block of entry bytes; offsets are counted across the blocks, each starting at `base`.
+    struct Block {
+        std::uint64_t base = 0;
+        std::uint64_t capacity = 0;  // reserved: bytes are appended, never moved
+        std::string bytes;
+    };
 
-    std::vector<std::string> m_entries;
+    std::string_view view(const TextLine& slot) const;
+    std::size_t upperBound(std::string_view text) const;
+    std::uint64_t store(std::string_view text);
+    void compactIfWasteful();
+    // Sorts the first `taken` lines of `lines`, whose offsets rise in their given order, and
+    // makes them the contents.
+    void adopt(std::vector<Block> blocks, std::vector<TextLine> lines, std::size_t taken);
+
+    std::vector<Block> m_blocks;
+    std::vector<TextLine> m_slots;  // in list order
+    void changed();                 // drops the copy entries() made
+
+    mutable std::vector<std::string> m_copy;
+    mutable bool m_copyValid = false;
+    std::uint64_t m_liveBytes = 0;  // bytes of the entries
+    std::uint64_t m_deadBytes = 0;  // bytes of removed entries still in the blocks
     int m_maxCount = kMaxEntries;
-    // Entries that are not valid UTF-8: with none, the comparison is a strict order and the
-    // binary search is exact; with some, indexOf scans (see watchedlist.cpp).
-    int m_nonUtf8 = 0;
 };
 
 // The current list file's full path and whether the list changed since it was last cleared,

@@ -1,9 +1,12 @@
 #include "output/DataFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/ioerror.h"
 #include "platform/paths.h"
@@ -24,57 +27,141 @@ LineFigures figuresOf(const stats::TDirStats& counted) {
     return f;
 }
 
+// ---- the lock and the self-check ---------------------------------------------------------
+
+ExportLock::ExportLock(const std::string& listFile, const std::string& dataFile) {
+    // The list file itself when it is on disk (opened without blocking, and only kept when it
+    // is a regular file); for a list not saved yet, the folder its data file goes to.
+    int fd = ::open(listFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT) {
+        const std::string dir(platform::directoryPart(dataFile));
+        fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+        ::close(fd);
+        return;
+    }
+    int r;
+    do {
+        r = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    if (r == 0) {
+        m_fd = fd;
+        return;
+    }
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK)
+        throw platform::PelmoraError("Cannot create file " + dataFile +
+                                     ": it is being written by another export");
+    // No locks here (ENOLCK, or a network file system that wants a writable file): go on.
+}
+
+ExportLock::~ExportLock() {
+    if (m_fd >= 0) ::close(m_fd);  // releases the lock
+}
+
+ExportLock::ExportLock(ExportLock&& other) noexcept : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
+
+ExportLock& ExportLock::operator=(ExportLock&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+namespace {
+
+// The folder resolved (realpath) and the bare name, after a final link where there is one.
+std::string resolvedPath(const std::string& path) {
+    std::string p = path;
+    std::string link(4096, '\0');
+    for (int hops = 0; hops < 40; ++hops) {
+        const ssize_t n = ::readlink(p.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) break;
+        std::string target(link.data(), static_cast<std::size_t>(n));
+        p = platform::isPathDelimiter(target.front())
+                ? target
+                : std::string(platform::directoryPart(p)) + target;
+    }
+    const std::string dir(platform::directoryPart(p));
+    char* real = ::realpath(dir.empty() ? "." : dir.c_str(), nullptr);
+    if (real == nullptr) return platform::expandFileName(p);
+    std::string out = real;
+    std::free(real);
+    if (out.empty() || !platform::isPathDelimiter(out.back())) out += '/';
+    return out + std::string(platform::bareName(p));
+}
+
+ExportLock lockExport(const std::string& dataFile, const std::string& listFile) {
+    if (listFile.empty()) return {};
+    // The data file's name is the list's with ".TXT": a list named X.TXT would be overwritten
+    // by its own export.
+    if (sameFile(dataFile, listFile))
+        throw platform::PelmoraError("Cannot create file " + dataFile +
+                                     ": it is the list file itself");
+    return ExportLock(listFile, dataFile);
+}
+
+}  // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return resolvedPath(a) == resolvedPath(b);
+}
+
 // ---- FileSink ----------------------------------------------------------------------------
 
-FileSink::FileSink(const std::string& path) {
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0) throw platform::PelmoraError("Cannot create file " + path);
+FileSink::FileSink(const std::string& path, const std::string& listFile,
+                   const platform::FileOps& ops)
+    : m_lock(lockExport(path, listFile)), m_file(path, ops) {
     m_buffer.reserve(kBlockSize);
 }
 
-FileSink::~FileSink() {
-    if (m_fd >= 0) ::close(m_fd);
-}
+FileSink::~FileSink() = default;  // m_file removes the temporary file unless it was committed
 
-void FileSink::fail(int err) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+void FileSink::fail(const platform::InOutError& error) {
+    m_file.abandon();
     m_buffer.clear();
-    m_failedCode = platform::ioCodeFromErrno(err);
-    throw platform::InOutError(m_failedCode);
+    m_failure = std::make_unique<platform::InOutError>(error);
+    throw error;
 }
 
 void FileSink::writeOut(std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(m_fd, m_buffer.data() + done, n - done);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            fail(errno);
-        }
-        done += static_cast<std::size_t>(w);
+    try {
+        m_file.write(std::string_view(m_buffer).substr(0, n));
+    } catch (const platform::InOutError& e) {
+        fail(e);
     }
     m_buffer.erase(0, n);
 }
 
 void FileSink::write(std::string_view bytes) {
-    if (m_failedCode != 0) throw platform::InOutError(m_failedCode);
-    if (m_fd < 0) throw platform::InOutError(platform::ioCodeFromErrno(EBADF));
+    if (m_failure) throw *m_failure;
+    if (m_closed) throw platform::InOutError::fromErrno(EBADF);
     m_buffer.append(bytes);
     if (m_buffer.size() >= kBlockSize) writeOut(m_buffer.size() - m_buffer.size() % kBlockSize);
 }
 
 void FileSink::close() {
-    if (m_failedCode != 0) throw platform::InOutError(m_failedCode);
-    if (m_fd < 0) return;
+    if (m_failure) throw *m_failure;
+    if (m_closed) return;
     writeOut(m_buffer.size());
-    const int fd = m_fd;
-    m_fd = -1;
-    // Linux releases the descriptor even when close reports EINTR; only a real error counts.
-    if (::close(fd) != 0 && errno != EINTR) {
-        m_failedCode = platform::ioCodeFromErrno(errno);
-        throw platform::InOutError(m_failedCode);
+    try {
+        m_file.commit();
+    } catch (const platform::InOutError& e) {
+        fail(e);
     }
+    m_closed = true;
 }
 
 // ---- lines -------------------------------------------------------------------------------
@@ -109,11 +196,11 @@ LineFigures countWithCountTree(std::string_view dir) {
     return figuresOf(stats::DirStats);
 }
 
-void writeDataFile(const std::vector<std::string>& entries, DataSink& sink,
-                   const CountFunction& count, const ProgressFunction& progress) {
+void writeDataFile(const EntrySource& entries, DataSink& sink, const CountFunction& count,
+                   const ProgressFunction& progress) {
     const std::size_t n = entries.size();
     for (std::size_t i = 0; i < n; ++i) {
-        const std::string& entry = entries[i];
+        const std::string_view entry = entries[i];
         const LineFigures figures = entry.empty() ? LineFigures{} : count(entry);
         writeDataLine(sink, entry, figures);
         if (progress) progress(static_cast<int>(i + 1));
@@ -121,12 +208,19 @@ void writeDataFile(const std::vector<std::string>& entries, DataSink& sink,
     sink.close();
 }
 
-std::string exportDataFile(const std::vector<std::string>& entries, std::string_view listFileName,
-                           const CountFunction& count, const ProgressFunction& progress) {
-    std::string name = dataFileName(listFileName);
-    FileSink sink(name);
+std::string exportDataFile(const EntrySource& entries, const std::string& dataFile,
+                           const std::string& listFile, const CountFunction& count,
+                           const ProgressFunction& progress) {
+    std::string name = dataFile;  // copied first: once the file is in place, nothing may fail
+    FileSink sink(dataFile, listFile);
     writeDataFile(entries, sink, count, progress);
     return name;
+}
+
+std::string exportDataFile(const EntrySource& entries, std::string_view listFileName,
+                           const CountFunction& count, const ProgressFunction& progress) {
+    return exportDataFile(entries, dataFileName(listFileName), std::string(listFileName), count,
+                          progress);
 }
 
 }  // namespace pelmora::output

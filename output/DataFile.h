@@ -7,15 +7,24 @@
 // The export is shared by the main window and pelmora-cli: the caller chooses how a directory
 // is counted and is told after each line, and the bytes go through a DataSink, so that tests
 // can put a failing writer in place of the file.
+//
+// On disk the data file is replaced in one step (platform::ReplacementFile): a failed or
+// interrupted export leaves the previous data file whole and no temporary file; other programs
+// see the old file or the new one. It is never written through a link to nothing, a device, a
+// fifo or a socket, never onto its own list file, and two exports of one list never run at
+// once.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "list/watchedlist.h"
+#include "platform/replacefile.h"
 #include "stats/counting.h"
 #include "stats/real48.h"
 
@@ -47,39 +56,97 @@ class DataSink {
     virtual void close() = 0;
 };
 
-// The data file on disk, written through write(2) in blocks of kBlockSize bytes.
+// One export of a list at a time: an advisory lock (flock) on the list file, or, for a list
+// that is not on disk, on the data file's folder, held while the object lives. Nothing is
+// created for it, so nothing is left behind. Where the file system has no such locks (some
+// network file systems) the export goes on without one: the one-step replacement still keeps
+// the data file whole.
+class ExportLock {
+  public:
+    ExportLock() = default;  // holds nothing
+    // Raises PelmoraError("Cannot create file " + dataFile + ": it is being written by another
+    // export") at once, without waiting, when another export of `listFile` holds the lock.
+    ExportLock(const std::string& listFile, const std::string& dataFile);
+    ~ExportLock();
+    ExportLock(ExportLock&& other) noexcept;
+    ExportLock& operator=(ExportLock&& other) noexcept;
+
+  private:
+    int m_fd = -1;
+};
+
+// True when `a` and `b` name one file: the same inode, or the same path once the folders and
+// a final link are resolved (also when neither exists yet).
+bool sameFile(const std::string& a, const std::string& b);
+
+// The data file on disk: the bytes go to a temporary file beside it in blocks of kBlockSize
+// through write(2), and close() puts it in place of the data file.
 class FileSink : public DataSink {
   public:
     static constexpr std::size_t kBlockSize = 64 * 1024;
 
-    // Creates `path`, or empties it when it exists (symlinks are followed). Raises
-    // PelmoraError("Cannot create file " + path) when that is not possible.
-    explicit FileSink(const std::string& path);
-    // Releases the file without writing what is still buffered (close() was not reached, so
-    // the export has already failed).
+    // Prepares to replace `path`; nothing is written to `path` before close(). With a
+    // `listFile`, refuses a data file that is that list file itself ("Cannot create file " +
+    // path + ": it is the list file itself") and holds the ExportLock of `listFile`. Raises
+    // PelmoraError("Cannot create file " + path) when the file is refused or the temporary
+    // file cannot be created (platform::ReplacementFile).
+    explicit FileSink(const std::string& path, const std::string& listFile = {},
+                      const platform::FileOps& ops = platform::systemFileOps());
+    // Unless close() succeeded: removes the temporary file; the previous data file stays as it
+    // was.
     ~FileSink() override;
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
     // Buffers `bytes`; whenever a block is full it goes to the file. A failed write(2) raises
-    // InOutError(ioCodeFromErrno(errno)) and closes the file.
+    // InOutError (the text of its errno: "Disk full", "I/O error 5", ...) and ends the sink.
     void write(std::string_view bytes) override;
-    // Writes the rest of the buffer and closes the file; errors as for write(), also from
-    // close(2).
+    // Writes the rest of the buffer, flushes the file to the disk and renames it over the data
+    // file; errors as for write(), also from fsync and close (a write-back error is never a
+    // success) and from the rename.
     void close() override;
+
+    // The temporary file the bytes go to until close() (tests watch it fill up).
+    const std::string& temporaryPath() const { return m_file.temporaryPath(); }
 
   private:
     void writeOut(std::size_t n);  // the first n buffered bytes
-    [[noreturn]] void fail(int err);
+    [[noreturn]] void fail(const platform::InOutError& error);
 
-    int m_fd = -1;
-    int m_failedCode = 0;  // the error that ended the sink, 0 while it works
+    ExportLock m_lock;
+    platform::ReplacementFile m_file;
+    std::unique_ptr<platform::InOutError> m_failure;  // what ended the sink
+    bool m_closed = false;
     std::string m_buffer;
 };
 
 // Writes one line in five write steps: the quoted entry text and its comma, DirCount and a
 // comma, FileCount and a comma, ByteTotal and a comma, the overhead and CR LF.
 void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& figures);
+
+// The entries an export goes through, in order, without copying them: the watched list
+// itself, or texts (a vector, or a braced list in tests).
+class EntrySource {
+  public:
+    EntrySource(const list::WatchedList& list) : m_list(&list) {}
+    EntrySource(const std::vector<std::string>& entries) : m_vector(&entries) {}
+    EntrySource(std::initializer_list<std::string> entries)
+        : m_owned(entries), m_vector(&m_owned) {}
+    EntrySource(const EntrySource&) = delete;
+    EntrySource& operator=(const EntrySource&) = delete;
+
+    std::size_t size() const {
+        return m_list != nullptr ? static_cast<std::size_t>(m_list->count()) : m_vector->size();
+    }
+    std::string_view operator[](std::size_t i) const {
+        return m_list != nullptr ? m_list->at(static_cast<int>(i)) : (*m_vector)[i];
+    }
+
+  private:
+    const list::WatchedList* m_list = nullptr;
+    std::vector<std::string> m_owned;
+    const std::vector<std::string>* m_vector = nullptr;
+};
 
 // Counts one directory's tree and returns the line's figures.
 using CountFunction = std::function<LineFigures(std::string_view dir)>;
@@ -94,13 +161,20 @@ using ProgressFunction = std::function<void(int linesDone)>;
 // four zeros, so it never stands for the current directory or the root), writes its line,
 // reports progress; then closes the sink. The first error stops the export and propagates:
 // the entries after it are neither counted nor written.
-void writeDataFile(const std::vector<std::string>& entries, DataSink& sink,
-                   const CountFunction& count, const ProgressFunction& progress = {});
+void writeDataFile(const EntrySource& entries, DataSink& sink, const CountFunction& count,
+                   const ProgressFunction& progress = {});
 
-// Creates the data file for `listFileName` (by dataFileName) before the first line and writes
-// it as above. Returns the data file's name. Raises PelmoraError("Cannot create file " + name)
-// when it cannot be created, InOutError when writing or closing fails.
-std::string exportDataFile(const std::vector<std::string>& entries, std::string_view listFileName,
+// Writes the data file `dataFile` for the list file `listFile` as above, through a FileSink
+// made before the first count (so its refusals come first, and it holds the list's
+// ExportLock). Returns `dataFile`. Raises PelmoraError("Cannot create file " + dataFile ...)
+// when it cannot be created, InOutError when writing, flushing or renaming fails; the previous
+// data file is then untouched.
+std::string exportDataFile(const EntrySource& entries, const std::string& dataFile,
+                           const std::string& listFile, const CountFunction& count,
+                           const ProgressFunction& progress = {});
+
+// The same with the data file named after the list (dataFileName(listFileName)).
+std::string exportDataFile(const EntrySource& entries, std::string_view listFileName,
                            const CountFunction& count, const ProgressFunction& progress = {});
 
 }  // namespace pelmora::output

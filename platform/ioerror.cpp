@@ -50,4 +50,11 @@ std::string ioErrorText(int code) {
     }
 }
 
+std::string ioErrorTextForErrno(int err) {
+    // ENOENT is the one errno that maps onto its own number.
+    const int code = ioCodeFromErrno(err);
+    if (code != err || err == ENOENT) return ioErrorText(code);
+    return "I/O error " + std::to_string(err);
+}
+
 }  // namespace pelmora::platform

@@ -25,6 +25,11 @@ int ioCodeFromErrno(int err);
 // "File not found", "Invalid filename", ... or "I/O error %d" for any other code.
 std::string ioErrorText(int code);
 
+// The text for a failed system call: that of the code ioCodeFromErrno gives when the errno is
+// one it maps, else "I/O error %d" with the errno itself (so that EIO, errno 5, reads
+// "I/O error 5", never the "File access denied" of code 5).
+std::string ioErrorTextForErrno(int err);
+
 // An error raised by a command. The application's error box shows what() followed by ".".
 class PelmoraError : public std::runtime_error {
   public:
@@ -35,7 +40,14 @@ class PelmoraError : public std::runtime_error {
 class InOutError : public PelmoraError {
   public:
     explicit InOutError(int code) : PelmoraError(ioErrorText(code)), m_code(code) {}
+    // For a failed system call: code ioCodeFromErrno(err), text ioErrorTextForErrno(err).
+    static InOutError fromErrno(int err) { return InOutError(err, Errno{}); }
     int code() const { return m_code; }
+
+  protected:
+    struct Errno {};
+    InOutError(int err, Errno)
+        : PelmoraError(ioErrorTextForErrno(err)), m_code(ioCodeFromErrno(err)) {}
 
   private:
     int m_code;

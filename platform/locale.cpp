@@ -3,11 +3,15 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <unicode/ucol.h>
+#include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 namespace pelmora::platform {
@@ -52,6 +56,7 @@ std::unique_ptr<UCollator, CollatorCloser>& collator() {
             status = U_ZERO_ERROR;
             raw = ucol_open("root", &status);
         }
+        if (raw == nullptr) throw std::bad_alloc();
         // Secondary strength: accents count, letter case does not.
         ucol_setStrength(raw, UCOL_SECONDARY);
         c.reset(raw);
@@ -85,16 +90,73 @@ int compareAsciiIgnoreCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-int compareTextIgnoreCase(std::string_view a, std::string_view b) {
+namespace {
+
+// The text as the collator reads it: UTF-16, each ill-formed sequence replaced by U+FFFD. The
+// comparison and the sort keys both read it so, which keeps them in one order.
+const UChar* collationText(std::string_view s, std::u16string& buffer, int32_t& length) {
+    buffer.resize(s.size() + 1);
     UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult r =
-        ucol_strcollUTF8(collator().get(), a.data(), static_cast<int32_t>(a.size()), b.data(),
-                         static_cast<int32_t>(b.size()), &status);
-    if (U_FAILURE(status)) return compareAsciiIgnoreCase(a, b);
+    length = 0;
+    u_strFromUTF8WithSub(buffer.data(), static_cast<int32_t>(buffer.size()), &length, s.data(),
+                         static_cast<int32_t>(s.size()), 0xFFFD, nullptr, &status);
+    if (status == U_MEMORY_ALLOCATION_ERROR) throw std::bad_alloc();
+    return buffer.data();
+}
+
+// Between texts the collator finds equal: valid ones stay equal, valid ones come before broken
+// ones, and the bytes decide between broken ones. Each rule refines the one before, so the
+// whole stays a strict weak order and a sorted list can be searched by halves whatever its
+// bytes.
+int breakTie(std::string_view a, std::string_view b) {
+    if (a == b) return 0;
+    const bool va = validUtf8(a);
+    const bool vb = validUtf8(b);
+    if (va && vb) return 0;
+    if (va != vb) return va ? -1 : 1;
+    return compareAsciiIgnoreCase(a, b);
+}
+
+}  // namespace
+
+int compareTextIgnoreCase(std::string_view a, std::string_view b) {
+    // The collator takes lengths in 32 bits.
+    if (a.size() >= INT32_MAX || b.size() >= INT32_MAX) return compareAsciiIgnoreCase(a, b);
+    thread_local std::u16string bufferA, bufferB;
+    int32_t lengthA = 0, lengthB = 0;
+    const UChar* ua = collationText(a, bufferA, lengthA);
+    const UChar* ub = collationText(b, bufferB, lengthB);
+    const UCollationResult r = ucol_strcoll(collator().get(), ua, lengthA, ub, lengthB);
     if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
-    // The collator reads broken UTF-8 as U+FFFD: let the bytes decide between such texts.
-    if (a != b && (!validUtf8(a) || !validUtf8(b))) return compareAsciiIgnoreCase(a, b);
-    return 0;
+    return breakTie(a, b);
+}
+
+bool appendSortKey(std::string_view text, std::string& keys) {
+    if (text.size() >= INT32_MAX) return false;
+    thread_local std::u16string buffer;
+    int32_t length = 0;
+    const UChar* u = collationText(text, buffer, length);
+    const std::size_t at = keys.size();
+    // The collator's key ends in its one byte 0; what follows it breaks the tie as breakTie()
+    // does: nothing for valid UTF-8, else 1 and the bytes with A-Z folded.
+    std::size_t room = static_cast<std::size_t>(length) * 2 + 16;
+    for (;;) {
+        keys.resize(at + room);
+        const int32_t n = ucol_getSortKey(
+            collator().get(), u, length, reinterpret_cast<uint8_t*>(keys.data() + at),
+            static_cast<int32_t>(std::min<std::size_t>(room, INT32_MAX)));
+        if (n <= 0) throw std::bad_alloc();  // the collator could not build it
+        if (static_cast<std::size_t>(n) <= room) {
+            keys.resize(at + static_cast<std::size_t>(n));
+            break;
+        }
+        room = static_cast<std::size_t>(n);
+    }
+    if (!validUtf8(text)) {
+        keys.push_back('\x01');
+        for (char c : text) keys.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+    }
+    return true;
 }
 
 void resetCollation() {

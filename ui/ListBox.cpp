@@ -30,7 +30,8 @@ int WatchedListModel::rowCount(const QModelIndex& parent) const {
 
 QVariant WatchedListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_list.count()) return {};
-    const std::string& e = m_list.entries()[index.row()];
+    // Decoded when shown, never stored: the list's bytes are the only copy of the entries.
+    const std::string_view e = m_list.at(index.row());
     return QFile::decodeName(QByteArray(e.data(), static_cast<qsizetype>(e.size())));
 }
 

@@ -51,16 +51,18 @@ void TForm1::CreateDataFileClick() {
     std::optional<platform::PelmoraError> notCreated;
     {
         ExportFeedback feedback(ProgressBar1, entries.count());
+        // The data file is replaced only once every line is on the disk: a failure, or an
+        // error anywhere in between, leaves the previous one whole.
         std::unique_ptr<output::FileSink> sink;
         try {
-            sink = std::make_unique<output::FileSink>(name);
+            sink = std::make_unique<output::FileSink>(name, list::ListFileName);
         } catch (const platform::PelmoraError& e) {
             notCreated = e;
         }
         // Each directory is counted just before its line, so the file shows the disk as it is
         // now; a write or close error stops the export and reaches the caller.
         if (sink)
-            output::writeDataFile(entries.entries(), *sink, output::countWithCountTree,
+            output::writeDataFile(entries, *sink, output::countWithCountTree,
                                   [&feedback](int done) { feedback.step(done); });
     }
     if (notCreated) {

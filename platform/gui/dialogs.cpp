@@ -1,5 +1,7 @@
 #include "platform/gui/dialogs.h"
 
+#include <new>
+
 namespace pelmora::platform {
 
 namespace {
@@ -15,7 +17,9 @@ void setDialogs(Dialogs* d) {
 }
 
 void showException(const std::exception& e) {
-    dialogs().errorBox(e.what());
+    // Out of memory is an error like the others, in words rather than the type's name.
+    dialogs().errorBox(dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "Out of memory"
+                                                                          : e.what());
 }
 
 }  // namespace pelmora::platform

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/PrivateTmpfs.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;
@@ -157,9 +158,11 @@ TEST(CliExport, DataFileThatCannotBeCreatedFails) {
 
 TEST(CliExport, FullDiskFails) {
     test::TempTree dir;
-    writeFile(dir.path("L.pml"), dir.path("nothing-here") + "\r\n");
-    ASSERT_EQ(symlink("/dev/full", (dir.path("L.TXT")).c_str()), 0);
-    const CliRun r = runCli({"export", "L.pml"}, dir.root());
+    const test::PrivateTmpfs full(dir.dir("full"), "size=256k");
+    if (!full.ok()) GTEST_SKIP() << full.why();
+    writeFile(dir.path("full/L.pml"), dir.path("nothing-here") + "\r\n");
+    ASSERT_TRUE(test::fillUp(dir.path("full/filler")));
+    const CliRun r = runCli({"export", "full/L.pml"}, dir.root());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Disk full."), std::string::npos) << r.err;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "output/DataFile.h"
+#include "tests/support/PrivateTmpfs.h"
 #include "tests/support/TempTree.h"
 #include "platform/ioerror.h"
 #include "stats/counting.h"
@@ -270,12 +272,16 @@ TEST(ExportDataFile, DirectoryInTheWayCannotBeCreated) {
     EXPECT_TRUE(counter.asked.empty());
 }
 
+// A full disk is a small tmpfs filled to the brim (the data file is never written onto a
+// device such as /dev/full: it is refused).
 TEST(ExportDataFile, FullDiskAtCloseReadsDiskFull) {
     test::TempTree dir;
-    ASSERT_EQ(symlink("/dev/full", (dir.path("L.TXT")).c_str()), 0);
+    const test::PrivateTmpfs full(dir.dir("full"), "size=256k");
+    if (!full.ok()) GTEST_SKIP() << full.why();
+    ASSERT_TRUE(test::fillUp(dir.path("full/filler")));
     FakeCounter counter;
     try {
-        output::exportDataFile({"/a", "/b"}, dir.path("L.PML"), counter.function());
+        output::exportDataFile({"/a", "/b"}, dir.path("full/L.PML"), counter.function());
         FAIL() << "no error raised";
     } catch (const platform::InOutError& e) {
         EXPECT_STREQ(e.what(), "Disk full");
@@ -285,7 +291,9 @@ TEST(ExportDataFile, FullDiskAtCloseReadsDiskFull) {
 
 TEST(ExportDataFile, FullDiskMidwayStopsAtTheLineThatFilledTheBlock) {
     test::TempTree dir;
-    ASSERT_EQ(symlink("/dev/full", (dir.path("L.TXT")).c_str()), 0);
+    const test::PrivateTmpfs full(dir.dir("full"), "size=256k");
+    if (!full.ok()) GTEST_SKIP() << full.why();
+    ASSERT_TRUE(test::fillUp(dir.path("full/filler")));
     // Lines of exactly 100 bytes: "/" + 87 letters, quotes and comma, "1,2,3,4" + CR LF.
     const std::string entry = "/" + std::string(87, 'd');
     ASSERT_EQ(lineOf(entry, figures(1, 2, 3, 4)).size(), 100u);
@@ -293,7 +301,7 @@ TEST(ExportDataFile, FullDiskMidwayStopsAtTheLineThatFilledTheBlock) {
     FakeCounter counter;
     int lastProgress = 0;
     try {
-        output::exportDataFile(entries, dir.path("L.PML"), counter.function(),
+        output::exportDataFile(entries, dir.path("full/L.PML"), counter.function(),
                                [&](int done) { lastProgress = done; });
         FAIL() << "no error raised";
     } catch (const platform::InOutError& e) {
@@ -304,19 +312,22 @@ TEST(ExportDataFile, FullDiskMidwayStopsAtTheLineThatFilledTheBlock) {
     EXPECT_EQ(lastProgress, 655);
 }
 
+// The bytes go to the temporary file in whole blocks; the data file appears only at close.
 TEST(FileSink, WritesInWholeBlocks) {
     test::TempTree dir;
     const std::string path = dir.path("out");
     struct stat st {};
     output::FileSink sink(path);
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    const std::string temp = sink.temporaryPath();
+    ASSERT_EQ(stat(temp.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);  // created before the first line
     sink.write(std::string(1000, 'a'));
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    ASSERT_EQ(stat(temp.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);  // still in the buffer
     sink.write(std::string(output::FileSink::kBlockSize, 'b'));
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    ASSERT_EQ(stat(temp.c_str(), &st), 0);
     EXPECT_EQ(static_cast<std::size_t>(st.st_size), output::FileSink::kBlockSize);
+    EXPECT_NE(stat(path.c_str(), &st), 0);  // nothing in place of the data file yet
     sink.close();
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(static_cast<std::size_t>(st.st_size), output::FileSink::kBlockSize + 1000);
@@ -325,7 +336,15 @@ TEST(FileSink, WritesInWholeBlocks) {
 }
 
 TEST(FileSink, TakesNothingAfterAFailure) {
-    output::FileSink sink("/dev/full");
+    test::TempTree dir;
+    const platform::FileOps diskFull{[](int, const void*, std::size_t) -> ssize_t {
+                                         errno = ENOSPC;
+                                         return -1;
+                                     },
+                                     platform::systemFileOps().fsync,
+                                     platform::systemFileOps().close,
+                                     platform::systemFileOps().rename};
+    output::FileSink sink(dir.path("out"), {}, diskFull);
     sink.write(std::string(output::FileSink::kBlockSize - 1, 'a'));
     EXPECT_THROW(sink.write("bc"), platform::InOutError);
     EXPECT_THROW(sink.write("d"), platform::InOutError);

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "app/CommandLine.h"
 #include "list/watchedlist.h"
 #include "stats/counting.h"
+#include "tests/support/PrivateTmpfs.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempTree.h"
 #include "tests/ui/ShellFixture.h"
@@ -122,16 +125,42 @@ TEST_F(ExportWindowTest, NormalPointerAfterwardsWhateverWasShownBefore) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+// A full disk is a small tmpfs filled to the brim.
 TEST_F(ExportWindowTest, FullDiskShowsTheErrorAndNoConfirmation) {
+    const test::PrivateTmpfs full(tree.dir("full"), "size=256k");
+    if (!full.ok()) GTEST_SKIP() << full.why();
+    tree.write("full/L.TXT", "previous");
+    ASSERT_TRUE(test::fillUp(tree.path("full/filler")));
     createForm();
     form->watchedList().add(tree.dir("x"));
     form->watchedList().add(tree.dir("y"));
-    list::ListFileName = tree.path("L.PML");
-    tree.symlink("L.TXT", "/dev/full");
+    list::ListFileName = tree.path("full/L.PML");
     dialogs.clear();
     form->CreateDataFile->trigger();
     EXPECT_EQ(dialogs.errors(), std::vector<std::string>{"Disk full"});
     EXPECT_TRUE(notices().empty());
+    expectRestored();
+    // The last good export stays, and nothing else is left beside it.
+    EXPECT_EQ(test::readFile(tree.path("full/L.TXT")), "previous");
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(tree.path("full")))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"L.TXT", "filler"}));
+}
+
+TEST_F(ExportWindowTest, AListNamedLikeItsDataFileIsNotOverwritten) {
+    createForm();
+    const std::string listBytes = tree.dir("x") + "\r\n";
+    list::ListFileName = tree.write("X.TXT", listBytes);
+    form->watchedList().add(tree.path("x"));
+    dialogs.clear();
+    form->CreateDataFile->trigger();
+    EXPECT_EQ(dialogs.errors(),
+              std::vector<std::string>{"Cannot create file " + tree.path("X.TXT") +
+                                       ": it is the list file itself"});
+    EXPECT_TRUE(notices().empty());
+    EXPECT_EQ(test::readFile(tree.path("X.TXT")), listBytes);
     expectRestored();
 }
 
@@ -182,8 +211,10 @@ TEST_F(ExportWindowTest, BatchRunThatCannotCreateTheFileFailsAndQuits) {
 }
 
 TEST_F(ExportWindowTest, BatchRunWithAWriteErrorStaysOpenAndFails) {
+    const test::PrivateTmpfs full(programDir, "size=256k");
+    if (!full.ok()) GTEST_SKIP() << full.why();
     tree.write("prog/WEEKLY.PML", tree.dir("d") + "\r\n");
-    tree.symlink("prog/WEEKLY.TXT", "/dev/full");
+    ASSERT_TRUE(test::fillUp(tree.path("prog/filler")));
     createBatchForm("weekly");
     EXPECT_EQ(dialogs.errors(), std::vector<std::string>{"Disk full"});
     EXPECT_TRUE(notices().empty());

@@ -233,5 +233,119 @@ TEST(WatchedListSize, AHundredThousandEntriesStayUsable) {
     EXPECT_EQ(list.count(), n + 500);
 }
 
+// Texts a collator finds equal or nearly so, valid and broken: the order must still be a strict
+// weak order (so that binary search and sorting work), its keys must give the same order, and
+// equality must stay what it was (letter case ignored, broken bytes never equal by accident).
+const Lines kTrickyTexts = {
+    "",
+    " ",
+    "/a",
+    "/A",
+    "/a\xFF",
+    "/A\xFF",
+    "/a\xFE",
+    "/a\xC3",
+    "/a\xC3(",
+    "/a\xEF\xBF\xBD",
+    "/a\xED\xA0\x80",
+    "/\xC3\xA9",
+    "/\xC3\x89",
+    "/e\xCC\x81",
+    "/\xE9",
+    "/\xC9",
+    "/\x80",
+    "/\xFF\xFF",
+    "/Data",
+    "/DATA",
+    "/data\xFF",
+    "/data\xFE",
+    "/dat",
+    "\xFF",
+    "\x01",
+    "\x01\xFF",
+    "/a\x01",
+    "/\xC3\xA9\xFF",
+    "/\xC3\xA9\xFE",
+    "/z",
+};
+
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
+
+std::string keyOf(std::string_view s) {
+    std::string key;
+    EXPECT_TRUE(platform::appendSortKey(s, key));
+    return key;
+}
+
+TEST(WatchedListOrder, IsAStrictWeakOrderOverAllBytesAndItsKeysAgree) {
+    const std::size_t n = kTrickyTexts.size();
+    std::vector<std::vector<int>> c(n, std::vector<int>(n));
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::string &a = kTrickyTexts[i], &b = kTrickyTexts[j];
+            c[i][j] = sign(compareTextIgnoreCase(a, b));
+            const std::string ka = keyOf(a), kb = keyOf(b);
+            ASSERT_EQ(sign(ka.compare(kb)), c[i][j]) << i << " " << j;
+        }
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(c[i][i], 0) << i;
+        for (std::size_t j = 0; j < n; ++j) {
+            ASSERT_EQ(c[i][j], -c[j][i]) << i << " " << j;
+            for (std::size_t k = 0; k < n; ++k) {
+                if (c[i][j] <= 0 && c[j][k] <= 0) {
+                    ASSERT_LE(c[i][k], 0) << i << " " << j << " " << k;
+                }
+                if (c[i][j] == 0 && c[j][k] == 0) {
+                    ASSERT_EQ(c[i][k], 0) << i << " " << j << " " << k;
+                }
+            }
+        }
+    }
+    // Equality as before: case ignored; broken names equal only to the same bytes up to case.
+    EXPECT_EQ(compareTextIgnoreCase("/Data", "/DATA"), 0);
+    EXPECT_EQ(compareTextIgnoreCase("/a\xFF", "/A\xFF"), 0);
+    EXPECT_NE(compareTextIgnoreCase("/a\xFF", "/a\xFE"), 0);
+    EXPECT_NE(compareTextIgnoreCase("/\xE9", "/\xC3\xA9"), 0);
+}
+
+TEST(WatchedListSearch, AgreesWithAScanAlsoWithBrokenNames) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 10; ++round) {
+        Lines lines;
+        for (int i = 0; i < 80; ++i) lines.push_back(kTrickyTexts[rng() % kTrickyTexts.size()]);
+        WatchedList added = listOf(lines);
+        WatchedList loaded;
+        loaded.replaceAll(lines);
+        ASSERT_EQ(loaded.entries(), added.entries());
+        for (const std::string& q : kTrickyTexts) {
+            ASSERT_EQ(loaded.indexOf(q), scanIndexOf(loaded, q)) << "query '" << q << "'";
+            ASSERT_EQ(added.indexOf(q), scanIndexOf(added, q)) << "query '" << q << "'";
+        }
+        while (added.count() > 0) {
+            added.remove(static_cast<int>(rng() % static_cast<unsigned>(added.count())));
+            for (const char* q : {"/a\xFF", "/A", "/\xE9", ""})
+                ASSERT_EQ(added.indexOf(q), scanIndexOf(added, q));
+        }
+    }
+}
+
+// Many removals leave the bytes of the removed entries behind until the list tidies up; what
+// stays must read back unchanged.
+TEST(WatchedListSize, RemovingMostEntriesKeepsTheRestIntact) {
+    WatchedList list;
+    Lines lines;
+    for (int i = 0; i < 40000; ++i)
+        lines.push_back("/removed/" + std::string(60, 'x') + std::to_string(i));
+    list.replaceAll(lines);
+    for (int i = 0; i < 200; ++i) list.add("/kept/" + std::to_string(i));
+    while (list.count() > 200) list.remove(list.count() - 1);
+    ASSERT_EQ(list.count(), 200);
+    for (int i = 0; i < 200; ++i) ASSERT_NE(list.indexOf("/kept/" + std::to_string(i)), -1) << i;
+    EXPECT_EQ(list.get(0), "/kept/0");
+    EXPECT_EQ(list.add("/kept/zz"), 200);
+}
+
 }  // namespace
 }  // namespace pelmora::list

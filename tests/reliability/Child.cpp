@@ -112,13 +112,23 @@ std::string cliPath() {
     return self.substr(0, self.rfind('/')) + "/../bin/pelmora-cli";
 }
 
+std::string plainCliPath() {
+    const std::string cli = cliPath();
+    const std::string plain = cli + "-plain";
+    return ::access(plain.c_str(), X_OK) == 0 ? plain : cli;
+}
+
 CliRun runCli(const std::vector<std::string>& args, const std::string& cwd,
               const std::function<bool()>& beforeExec) {
+    return runProgram(cliPath(), args, cwd, beforeExec);
+}
+
+CliRun runProgram(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& cwd, const std::function<bool()>& beforeExec) {
     int out[2];
     int err[2];
     if (::pipe(out) != 0) return {};
     if (::pipe(err) != 0) return {};
-    const std::string exe = cliPath();
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(out[0]);

@@ -29,10 +29,16 @@ struct CliRun {
 
 // Path of the pelmora-cli beside this test program's build tree.
 std::string cliPath();
+// A pelmora-cli built without the sanitizers (AddressSanitizer cannot start under a lowered
+// address-space limit): pelmora-cli-plain beside it in a sanitized build, else pelmora-cli.
+std::string plainCliPath();
 
 // Runs pelmora-cli with `args` in `cwd`. `beforeExec` runs in the child after the fork (e.g.
 // to drop privileges); returning false makes the child exit with status 125.
 CliRun runCli(const std::vector<std::string>& args, const std::string& cwd,
               const std::function<bool()>& beforeExec = {});
+// The same with the program at `exe`.
+CliRun runProgram(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& cwd, const std::function<bool()>& beforeExec = {});
 
 }  // namespace pelmora::test

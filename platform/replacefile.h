@@ -1,0 +1,95 @@
+// Replacing a file as one step: the list save and the data file both write this way.
+//
+// The new contents go to a temporary file created beside the target (exclusive create, never
+// through a link), are flushed to the disk, and are renamed over the target. Readers see the
+// old file or the new one, never a half; a failure at any step, an exception or an abandoned
+// writer leaves the old file as it was and removes the temporary file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/ioerror.h"
+
+namespace pelmora::platform {
+
+// The system calls that move the bytes, so that a test can make one of them fail as a full or
+// failing disk would.
+struct FileOps {
+    ssize_t (*write)(int fd, const void* bytes, std::size_t count);
+    int (*fsync)(int fd);
+    int (*close)(int fd);
+    int (*rename)(const char* from, const char* to);
+};
+
+// The real ones.
+const FileOps& systemFileOps();
+
+// Writes all of `bytes` to `fd`: short writes continue where they stopped, EINTR is retried.
+// Returns 0, or the errno of the write that failed (ENOSPC for a write that stores nothing).
+int writeAll(int fd, std::string_view bytes, const FileOps& ops = systemFileOps());
+
+// A failed write, flush or rename of a ReplacementFile: the errno, the step, and the text of
+// the errno by ioErrorTextForErrno ("Disk full", "I/O error 5", ...).
+class ReplaceError : public InOutError {
+  public:
+    enum class Step { Write, Flush, Rename };
+    ReplaceError(Step step, int err) : InOutError(err, Errno{}), m_step(step), m_errno(err) {}
+    Step step() const { return m_step; }
+    int error() const { return m_errno; }
+
+  private:
+    Step m_step;
+    int m_errno;
+};
+
+// The file that replacing `path` writes: `path` itself when it is a regular file or does not
+// exist, or the regular file at the end of its chain of symbolic links when every link in it,
+// and that file, belong to the effective user. Raises PelmoraError("Cannot create file " +
+// path) for anything else: an empty name or one ending in '/', a link to nothing (a save must
+// never create a file wherever a planted link points), a link or its target owned by someone
+// else, a directory, a device, a fifo or a socket (nothing is opened, so nothing can block),
+// a regular file the user may not write, or a name that cannot be looked up.
+std::string replacementTarget(const std::string& path);
+
+class ReplacementFile {
+  public:
+    // Resolves `path` by replacementTarget and creates the temporary file beside the target,
+    // with the target's permission bits (and owner and group where the user may give them) or,
+    // for a new file, 0666 less the umask. Raises PelmoraError("Cannot create file " + path)
+    // when the target is refused or the temporary file cannot be created.
+    explicit ReplacementFile(const std::string& path, const FileOps& ops = systemFileOps());
+    // Unless commit() succeeded: closes and removes the temporary file. The target stays as it
+    // was. Safe during unwinding (an exception, or an interrupt turned into one).
+    ~ReplacementFile();
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    // Appends `bytes` to the temporary file. Raises ReplaceError(Step::Write, errno); the
+    // writer is abandoned then.
+    void write(std::string_view bytes);
+    // Flushes the temporary file to the disk (fsync) and closes it, renames it over the target
+    // and flushes the folder. Raises ReplaceError: Step::Flush for an error of fsync or close
+    // (EIO, ENOSPC, EDQUOT: the bytes did not all reach the disk), Step::Rename when the rename
+    // fails; the writer is abandoned then and the target is untouched. A Flush error from the
+    // folder comes after the rename: the new file is in place but may not survive a crash.
+    void commit();
+    // Closes and removes the temporary file now; later calls do nothing.
+    void abandon() noexcept;
+
+    const std::string& target() const { return m_target; }
+    const std::string& temporaryPath() const { return m_temp; }
+
+  private:
+    const FileOps& m_ops;
+    std::string m_target;
+    std::string m_folder;  // made beforehand: nothing allocates once the rename is done
+    std::string m_temp;
+    int m_fd = -1;
+    bool m_tempExists = false;
+};
+
+}  // namespace pelmora::platform
