@@ -17,7 +17,7 @@ int runReport(const Args& args);  // report LIST -o FILE.pdf
 int usageError(const std::string& message);
 
 // "--jobs" handling shared by the subcommands: a number from 1 to 1024; the default is the
-// number of cores.
+// counting engine's (stats::defaultJobs()).
 bool parseJobs(const std::string& text, unsigned& jobs);
 unsigned defaultJobs();
 

@@ -24,6 +24,15 @@ LineFigures figuresOf(const stats::TDirStats& counted) {
     return f;
 }
 
+LineFigures figuresOf(const stats::CountResult& counted, std::int32_t entryOverhead) {
+    LineFigures f;
+    f.dirCount = counted.directories;
+    f.fileCount = counted.files;
+    f.byteTotal = counted.byteTotal;
+    f.overhead = stats::overheadOf(counted, entryOverhead);
+    return f;
+}
+
 // ---- FileSink ----------------------------------------------------------------------------
 
 FileSink::FileSink(const std::string& path) {
@@ -105,8 +114,7 @@ void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& fi
 }
 
 LineFigures countWithCountTree(std::string_view dir) {
-    stats::CountTree(dir);
-    return figuresOf(stats::DirStats);
+    return figuresOf(stats::CountTree(dir), stats::EntryOverhead);
 }
 
 void writeDataFile(const std::vector<std::string>& entries, DataSink& sink,

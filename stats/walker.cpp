@@ -10,6 +10,7 @@
 #include "platform/dir.h"
 #include "platform/ioerror.h"
 #include "platform/paths.h"
+#include "stats/tally.h"
 
 // How a walk reads the disk: each directory is read once through the directory reader
 // (platform/dir.h), and each entry is looked at with one statEntry relative to the directory's
@@ -26,6 +27,7 @@ TWalkState WalkState;
 
 namespace {
 
+using detail::pathOfPrefix;
 using platform::DirIdentity;
 using platform::UniqueFd;
 
@@ -177,12 +179,6 @@ class EntryScanner {
   private:
     platform::DirReader& m_reader;
 };
-
-// The path of a directory for its error: its prefix without the trailing '/'.
-std::string_view pathOfPrefix(std::string_view prefix) {
-    if (prefix.size() > 1 && prefix.back() == '/') prefix.remove_suffix(1);
-    return prefix.empty() ? std::string_view(".") : prefix;
-}
 
 // One level of the walk's own stack.
 struct Frame {
