@@ -50,7 +50,7 @@ CountResult countSequential(std::string_view dir, const CountOptions& options) {
 
 unsigned defaultJobs() {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::clamp(8 * cores, 16u, 64u);
+    return std::clamp(16 * cores, 16u, 64u);
 }
 
 CountResult count(std::string_view dir, const CountOptions& options) {

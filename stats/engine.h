@@ -37,8 +37,9 @@
 namespace pelmora::stats {
 
 struct CountOptions {
-    // Threads that share the work: 0 = defaultJobs(), 1 = the walk of WalkTree on the calling
-    // thread.
+    // Threads that share the work: 0 = defaultJobs(), started only once the count has run for
+    // a millisecond (a small tree is done before); 1 = the walk of WalkTree on the calling
+    // thread; more = that many, started as soon as there is work for them.
     unsigned jobs = 0;
     // Also sum the allocated space (st_blocks x 512), every file with several links once.
     bool allocated = false;

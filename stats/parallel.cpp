@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -57,6 +58,7 @@ using platform::DirIdentity;
 using platform::UniqueFd;
 
 constexpr std::size_t kReadBufferSize = 32 * 1024;
+constexpr std::chrono::microseconds kThreadsAfter(1000);
 
 bool shortOfDescriptors(int err) {
     return err == EMFILE || err == ENFILE;
@@ -147,7 +149,12 @@ class ParallelCount {
           m_rootPrefix(platform::directoryPart(platform::joinPattern(dir, "*.*"))),
           m_allocated(options.allocated),
           m_budget(options.descriptorBudget.value_or(defaultDescriptorBudget())),
-          m_jobs(std::max(1u, jobs)) {}
+          m_jobs(std::max(1u, jobs)),
+          // A count whose threads the caller left to the engine starts them only once it has
+          // run a moment: a small tree is done before that, and threads would cost more than
+          // they bring.
+          m_threadsFrom(std::chrono::steady_clock::now() +
+                        (options.jobs == 0 ? kThreadsAfter : std::chrono::microseconds(0))) {}
 
     ParallelCount(const ParallelCount&) = delete;
     ParallelCount& operator=(const ParallelCount&) = delete;
@@ -240,10 +247,8 @@ class ParallelCount {
             m_stop = true;
         }
         m_idle.notify_all();
-        {
-            std::lock_guard<std::mutex> g(m_shortLock);
-            ++m_releases;
-        }
+        m_releases.fetch_add(1);
+        { std::lock_guard<std::mutex> g(m_shortLock); }
         m_shortWait.notify_all();
     }
 
@@ -367,7 +372,9 @@ class ParallelCount {
 
     // Starts one more thread while there is work waiting that no sleeping thread can take.
     void maybeSpawn() {
-        if (m_workerCount.load() >= m_jobs || m_queued.load() < 2 || m_sleepers.load() > 0) return;
+        if (m_workerCount.load() >= m_jobs || m_queued.load() < 2 || m_sleepers.load() > 0 ||
+            std::chrono::steady_clock::now() < m_threadsFrom)
+            return;
         std::lock_guard<std::mutex> g(m_spawnLock);
         const std::size_t i = m_workerCount.load();
         if (m_noMoreThreads || i >= m_jobs) return;
@@ -414,19 +421,23 @@ class ParallelCount {
             }
         }
         for (;;) {
-            const int err = platform::reopenDirectory(m_dir, m_start, out);
-            if (err == 0) m_busy.fetch_add(1);
-            if (!shortOfDescriptors(err) || !relieveShortage(s)) return err;
+            const std::uint64_t before = m_releases.load();
+            const int err = opening([&] { return platform::reopenDirectory(m_dir, m_start, out); });
+            if (!shortOfDescriptors(err) || !relieveShortage(s, before)) return err;
         }
     }
 
     // Opens a queued directory; on the way, waits out a shortage of descriptors. Returns 0 and
     // the descriptor in `out`, or the error that kept the directory closed.
     int openNode(Node* node, UniqueFd& out, Scratch& s) {
+        std::uint64_t before = m_releases.load();
         int err = tryOpen(node, out, s);
         // Short of descriptors: after giving back or waiting, open it by its path, which needs
         // a single descriptor (two for a path beyond PATH_MAX) and none of an ancestor's.
-        while (shortOfDescriptors(err) && relieveShortage(s)) err = openByPath(node, out);
+        while (shortOfDescriptors(err) && relieveShortage(s, before)) {
+            before = m_releases.load();
+            err = openByPath(node, out);
+        }
         Node* const parent = node->parent;
         {
             std::lock_guard<std::mutex> g(m_fdLock);
@@ -451,21 +462,22 @@ class ParallelCount {
             }
             if (anchor != nullptr) {
                 ++anchor->users;
+                m_busy.fetch_add(1);  // from held to in use, under the lock
                 touchLocked(anchor);
             }
         }
         bool borrowing = anchor != nullptr;
-        if (borrowing) m_busy.fetch_add(1);
         int at = borrowing ? anchor->fd : -1;
         UniqueFd current;
         Node* currentNode = nullptr;
         auto stepTo = [&](Node* n) {
             UniqueFd next;
             const DirIdentity expect = identityOf(n);
-            const int err = n == m_root ? platform::reopenDirectory(m_dir, expect, next)
-                                        : platform::openSubdirectory(at, n->name(), &expect, next);
+            const int err = opening([&] {
+                return n == m_root ? platform::reopenDirectory(m_dir, expect, next)
+                                   : platform::openSubdirectory(at, n->name(), &expect, next);
+            });
             if (err != 0) return err;
-            m_busy.fetch_add(1);
             if (current) {
                 offer(currentNode, std::move(current), s);
             } else if (borrowing) {
@@ -492,8 +504,21 @@ class ParallelCount {
     }
 
     int openByPath(Node* node, UniqueFd& out) {
-        const int err = platform::reopenDirectory(pathOf(node), identityOf(node), out);
-        if (err == 0) m_busy.fetch_add(1);
+        const std::string path = pathOf(node);
+        return opening([&] { return platform::reopenDirectory(path, identityOf(node), out); });
+    }
+
+    // Runs `open`, counting the descriptor in use from before the call (so that a thread short
+    // of descriptors never takes an open under way for no descriptor in use at all). A failed
+    // open frees nothing.
+    template <typename Open>
+    int opening(Open open) {
+        m_busy.fetch_add(1);
+        const int err = open();
+        if (err != 0) {
+            m_busy.fetch_sub(1);
+            wakeShortWaiters();
+        }
         return err;
     }
 
@@ -546,7 +571,7 @@ class ParallelCount {
         Node* victim = m_oldest;
         while (victim != nullptr && victim->users > 0) victim = victim->newer;
         if (victim == nullptr) return false;
-        toClose.push_back(victim->fd);
+        retireLocked(victim->fd, toClose);
         victim->fd = -1;
         unlinkLocked(victim);
         return true;
@@ -554,7 +579,7 @@ class ParallelCount {
 
     void closeIfIdleLocked(Node* node, std::vector<int>& toClose) {
         if (node == m_root || node->fd < 0 || node->pending > 0 || node->users > 0) return;
-        toClose.push_back(node->fd);
+        retireLocked(node->fd, toClose);
         node->fd = -1;
         unlinkLocked(node);
     }
@@ -566,14 +591,14 @@ class ParallelCount {
             for (Node* n = m_oldest; n != nullptr;) {
                 Node* const newer = n->newer;
                 if (n->users == 0) {
-                    s.toClose.push_back(n->fd);
+                    retireLocked(n->fd, s.toClose);
                     n->fd = -1;
                     unlinkLocked(n);
                 }
                 n = newer;
             }
             if (m_root->fd >= 0 && m_root->users == 0) {
-                s.toClose.push_back(m_root->fd);
+                retireLocked(m_root->fd, s.toClose);
                 m_root->fd = -1;
             }
         }
@@ -582,33 +607,40 @@ class ParallelCount {
         return any;
     }
 
-    // Short of descriptors: closes every held one that no thread uses right now; when there was
-    // none, waits until another thread gives one back. False when no descriptor of the count is
-    // in use or held anywhere (nothing will come back) or the count stops.
-    bool relieveShortage(Scratch& s) {
-        if (closeIdle(s)) return true;
-        std::unique_lock<std::mutex> g(m_shortLock);
-        m_shortWaiters.fetch_add(1);
-        const std::uint64_t seen = m_releases;
-        m_shortWait.wait(g,
-                         [&] { return m_releases != seen || m_busy.load() == 0 || m_stop.load(); });
-        m_shortWaiters.fetch_sub(1);
-        const bool givenBack = m_releases != seen;
-        g.unlock();
-        if (m_stop.load()) return false;
-        // With nothing in use anywhere, what is still held idle is all that can be freed (a
-        // thread may have kept one just before it stopped using the last).
-        return givenBack || closeIdle(s);
+    // Short of descriptors since the release counter read `before`: closes every held
+    // descriptor that no thread uses right now, or waits until another thread gives one back.
+    // True when a descriptor came free since `before` (try again); false when none did and none
+    // of the count's is in use or held anywhere (nothing will come back), or the count stops.
+    bool relieveShortage(Scratch& s, std::uint64_t before) {
+        for (;;) {
+            closeIdle(s);  // each one closed counts as given back
+            if (m_releases.load() != before) return true;
+            std::unique_lock<std::mutex> g(m_shortLock);
+            m_shortWaiters.fetch_add(1);
+            m_shortWait.wait(g, [&] {
+                return m_releases.load() != before || m_busy.load() == 0 || m_stop.load();
+            });
+            m_shortWaiters.fetch_sub(1);
+            g.unlock();
+            if (m_stop.load()) return false;
+            if (m_releases.load() != before) return true;
+            // Nothing came back since, and nothing is in use: unless a descriptor went from in
+            // use to held meanwhile (which counts as given back), the count holds none at all.
+            std::lock_guard<std::mutex> fds(m_fdLock);
+            if (m_busy.load() == 0 && m_releases.load() == before) return false;
+        }
     }
 
     // One descriptor in use is no longer: closed, or held idle for later.
     void released() {
         m_busy.fetch_sub(1);
+        m_releases.fetch_add(1);
+        wakeShortWaiters();
+    }
+
+    void wakeShortWaiters() {
         if (m_shortWaiters.load() == 0) return;
-        {
-            std::lock_guard<std::mutex> g(m_shortLock);
-            ++m_releases;
-        }
+        { std::lock_guard<std::mutex> g(m_shortLock); }
         m_shortWait.notify_all();
     }
 
@@ -650,8 +682,18 @@ class ParallelCount {
         --m_held;
     }
 
-    static void closeAll(std::vector<int>& fds) {
-        for (int fd : fds) ::close(fd);
+    // A held descriptor taken from its directory, to be closed once the lock is released; in
+    // use until then, so that no thread short of descriptors takes it for gone.
+    void retireLocked(int fd, std::vector<int>& toClose) {
+        m_busy.fetch_add(1);
+        toClose.push_back(fd);
+    }
+
+    void closeAll(std::vector<int>& fds) {
+        for (int fd : fds) {
+            ::close(fd);
+            released();
+        }
         fds.clear();
     }
 
@@ -706,6 +748,7 @@ class ParallelCount {
     const bool m_allocated;
     const std::size_t m_budget;
     const std::size_t m_jobs;
+    const std::chrono::steady_clock::time_point m_threadsFrom;
     DirIdentity m_start;
 
     std::vector<std::unique_ptr<Worker>> m_workers;  // reserved for m_jobs; only appended
@@ -723,7 +766,7 @@ class ParallelCount {
     std::atomic<long> m_busy{0};  // descriptors in use (being read, walked through, borrowed)
     std::mutex m_shortLock;
     std::condition_variable m_shortWait;
-    std::uint64_t m_releases = 0;  // guarded by m_shortLock
+    std::atomic<std::uint64_t> m_releases{0};  // descriptors given back so far
     std::atomic<int> m_shortWaiters{0};
 
     std::atomic<long> m_outstanding{0};  // nodes queued or being read
