@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -45,10 +44,11 @@
 // error. A thread that waits holds no descriptor, so the threads never wait for one another in
 // a circle.
 //
-// Work: each thread pops the newest node of its own deque (depth first, which keeps the set of
-// pending nodes small) and, when that is empty, steals the oldest node of another thread's
-// deque (the largest pending subtree). Threads are started as the work grows, up to `jobs`.
-// Counts and byte sums are per thread and merged once.
+// Work: the threads share one stack of directories to read and take the newest (depth first,
+// which keeps the set of pending directories small, and keeps the threads near one another in
+// the tree, so that a disk read of inodes serves several of them when the cache is cold).
+// Threads are started as the work grows, up to `jobs`. Counts and byte sums are per thread and
+// merged once.
 
 namespace pelmora::stats::detail {
 
@@ -115,8 +115,6 @@ struct PlacedError {
 };
 
 struct alignas(64) Worker {
-    std::mutex lock;
-    std::deque<Node*> queue;  // guarded by lock
     std::int64_t dirs = 0;
     std::int64_t files = 0;
     unsigned __int128 bytes = 0;
@@ -164,10 +162,8 @@ class ParallelCount {
         // What an interrupted count leaves: held descriptors first (a directory holding one
         // stays alive while it has queued subdirectories), then the queued directories.
         closeAllHeld();
-        for (const std::unique_ptr<Worker>& w : m_workers) {
-            for (Node* n : w->queue) dropLive(n);
-            w->queue.clear();
-        }
+        for (Node* n : m_stack) dropLive(n);
+        m_stack.clear();
         if (m_root != nullptr) dropLive(m_root);
     }
 
@@ -192,8 +188,7 @@ class ParallelCount {
         m_root->liveRefs.fetch_add(1);  // ours, dropped when the count is destroyed
         m_root->fd = rootFd.release();
         m_outstanding = 1;
-        m_workers[0]->queue.push_back(m_root);
-        m_queued = 1;
+        m_stack.push_back(m_root);
 
         work(0);
         joinThreads();
@@ -234,7 +229,7 @@ class ParallelCount {
             Worker& me = *m_workers[self];
             platform::DirReader reader(kReadBufferSize);
             Scratch scratch;
-            while (Node* node = take(self)) process(node, me, reader, scratch);
+            while (Node* node = take()) process(node, me, reader, scratch);
         } catch (...) {
             fail(std::current_exception());
         }
@@ -242,7 +237,7 @@ class ParallelCount {
 
     void fail(std::exception_ptr e) noexcept {
         {
-            std::lock_guard<std::mutex> g(m_idleLock);
+            std::lock_guard<std::mutex> g(m_stackLock);
             if (!m_failure) m_failure = std::move(e);
             m_stop = true;
         }
@@ -271,21 +266,21 @@ class ParallelCount {
             finishNode(node);
             throw;
         }
-        handOver(node, std::move(fd), me, s);
+        handOver(node, std::move(fd), s);
         finishNode(node);
     }
 
     void finishNode(Node* node) {
         dropLive(node);
         if (m_outstanding.fetch_sub(1) == 1) {
-            std::lock_guard<std::mutex> g(m_idleLock);
+            std::lock_guard<std::mutex> g(m_stackLock);
             m_idle.notify_all();
         }
     }
 
     // After the read: the directory keeps its descriptor for its subdirectories (if it has any
     // and the budget allows), and they are queued.
-    void handOver(Node* node, UniqueFd fd, Worker& me, Scratch& s) {
+    void handOver(Node* node, UniqueFd fd, Scratch& s) {
         const std::size_t n = s.found.size();
         node->liveRefs.fetch_add(static_cast<int>(n));
         {
@@ -302,78 +297,54 @@ class ParallelCount {
         }
         if (n == 0) return;
         m_outstanding.fetch_add(static_cast<long>(n));
+        std::size_t waiting = 0;
+        int sleepers = 0;
         try {
-            std::lock_guard<std::mutex> g(me.lock);
-            me.queue.insert(me.queue.end(), s.found.begin(), s.found.end());
+            std::lock_guard<std::mutex> g(m_stackLock);
+            m_stack.insert(m_stack.end(), s.found.begin(), s.found.end());
+            waiting = m_stack.size();
+            sleepers = m_sleepers;
         } catch (...) {
             m_outstanding.fetch_sub(static_cast<long>(n));
             for (Node* c : s.found) dropLive(c);
             s.found.clear();
             throw;
         }
-        m_queued.fetch_add(static_cast<long>(n));
         s.found.clear();
-        maybeSpawn();
-        // This thread takes one of them itself next.
-        if (n > 1) wakeSleepers(n - 1);
-    }
-
-    // The next node to read: the newest of our own, else the oldest of another thread's; null
-    // when the whole tree has been read or the count stops.
-    Node* take(std::size_t self) {
-        for (;;) {
-            if (m_stop.load()) return nullptr;
-            if (Node* n = popOwn(self)) return n;
-            if (m_queued.load() > 0) {
-                const std::size_t k = m_workerCount.load();
-                for (std::size_t d = 1; d < k; ++d) {
-                    if (Node* n = steal((self + d) % k)) return n;
-                }
+        // This thread takes one of them itself next; sleeping threads take the others, and
+        // with none asleep, another thread may start.
+        if (sleepers > 0 && n > 1) {
+            if (n - 1 >= static_cast<std::size_t>(sleepers)) {
+                m_idle.notify_all();
+            } else {
+                for (std::size_t i = 1; i < n; ++i) m_idle.notify_one();
             }
-            std::unique_lock<std::mutex> g(m_idleLock);
-            ++m_sleepers;
-            m_idle.wait(g, [this] {
-                return m_queued.load() > 0 || m_outstanding.load() == 0 || m_stop.load();
-            });
-            --m_sleepers;
-            if (m_outstanding.load() == 0 || m_stop.load()) return nullptr;
+        } else if (sleepers == 0 && waiting >= 2) {
+            maybeSpawn();
         }
     }
 
-    Node* popOwn(std::size_t self) {
-        Worker& w = *m_workers[self];
-        std::lock_guard<std::mutex> g(w.lock);
-        if (w.queue.empty()) return nullptr;
-        Node* n = w.queue.back();
-        w.queue.pop_back();
-        m_queued.fetch_sub(1);
-        return n;
-    }
-
-    Node* steal(std::size_t victim) {
-        Worker& w = *m_workers[victim];
-        std::lock_guard<std::mutex> g(w.lock);
-        if (w.queue.empty()) return nullptr;
-        Node* n = w.queue.front();
-        w.queue.pop_front();
-        m_queued.fetch_sub(1);
-        return n;
-    }
-
-    void wakeSleepers(std::size_t n) {
-        if (m_sleepers.load() == 0) return;
-        std::lock_guard<std::mutex> g(m_idleLock);
-        if (n >= static_cast<std::size_t>(m_sleepers.load())) {
-            m_idle.notify_all();
-        } else {
-            for (std::size_t i = 0; i < n; ++i) m_idle.notify_one();
+    // The next node to read: the newest on the stack; null when the whole tree has been read or
+    // the count stops.
+    Node* take() {
+        std::unique_lock<std::mutex> g(m_stackLock);
+        for (;;) {
+            if (m_stop.load()) return nullptr;
+            if (!m_stack.empty()) {
+                Node* n = m_stack.back();
+                m_stack.pop_back();
+                return n;
+            }
+            if (m_outstanding.load() == 0) return nullptr;
+            ++m_sleepers;
+            m_idle.wait(g);
+            --m_sleepers;
         }
     }
 
     // Starts one more thread while there is work waiting that no sleeping thread can take.
     void maybeSpawn() {
-        if (m_workerCount.load() >= m_jobs || m_queued.load() < 2 || m_sleepers.load() > 0 ||
-            std::chrono::steady_clock::now() < m_threadsFrom)
+        if (m_workerCount.load() >= m_jobs || std::chrono::steady_clock::now() < m_threadsFrom)
             return;
         std::lock_guard<std::mutex> g(m_spawnLock);
         const std::size_t i = m_workerCount.load();
@@ -770,12 +741,12 @@ class ParallelCount {
     std::atomic<int> m_shortWaiters{0};
 
     std::atomic<long> m_outstanding{0};  // nodes queued or being read
-    std::atomic<long> m_queued{0};       // nodes in the deques
-    std::atomic<int> m_sleepers{0};
     std::atomic<bool> m_stop{false};
-    std::mutex m_idleLock;
+    std::mutex m_stackLock;
+    std::vector<Node*> m_stack;  // directories to read; guarded by m_stackLock
+    int m_sleepers = 0;          // threads waiting for work; guarded by m_stackLock
     std::condition_variable m_idle;
-    std::exception_ptr m_failure;  // guarded by m_idleLock
+    std::exception_ptr m_failure;  // guarded by m_stackLock
 };
 
 }  // namespace
