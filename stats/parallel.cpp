@@ -182,6 +182,7 @@ class ParallelCount {
 
         m_workers.reserve(m_jobs);
         m_threads.reserve(m_jobs - 1);
+        m_stack.reserve(256);  // the start directory's place is there before it exists
         m_workers.push_back(std::make_unique<Worker>());
         m_workerCount.store(1);
         m_root = Node::create(nullptr, "", m_start.inode, 0);
@@ -256,8 +257,12 @@ class ParallelCount {
                 recordError(me, node, err);
             else
                 readDirectory(fd.get(), node, me, reader, s.found);
+            handOver(node, std::move(fd), s);
         } catch (...) {
-            for (Node* n : s.found) Node::destroy(n);
+            // Subdirectories found but not handed over yet belong to no one else.
+            for (Node* n : s.found) {
+                if (n != nullptr) Node::destroy(n);
+            }
             s.found.clear();
             if (fd) {
                 fd.reset();
@@ -266,7 +271,6 @@ class ParallelCount {
             finishNode(node);
             throw;
         }
-        handOver(node, std::move(fd), s);
         finishNode(node);
     }
 
@@ -282,7 +286,6 @@ class ParallelCount {
     // and the budget allows), and they are queued.
     void handOver(Node* node, UniqueFd fd, Scratch& s) {
         const std::size_t n = s.found.size();
-        node->liveRefs.fetch_add(static_cast<int>(n));
         {
             std::lock_guard<std::mutex> g(m_fdLock);
             node->pending = static_cast<int>(n);
@@ -296,6 +299,7 @@ class ParallelCount {
             }
         }
         if (n == 0) return;
+        node->liveRefs.fetch_add(static_cast<int>(n));
         m_outstanding.fetch_add(static_cast<long>(n));
         std::size_t waiting = 0;
         int sleepers = 0;
@@ -305,9 +309,16 @@ class ParallelCount {
             waiting = m_stack.size();
             sleepers = m_sleepers;
         } catch (...) {
+            // Its subdirectories will not be read: it gives them and its descriptor up.
             m_outstanding.fetch_sub(static_cast<long>(n));
             for (Node* c : s.found) dropLive(c);
             s.found.clear();
+            {
+                std::lock_guard<std::mutex> g(m_fdLock);
+                node->pending = 0;
+                closeIfIdleLocked(node, s.toClose);
+            }
+            closeAll(s.toClose);
             throw;
         }
         s.found.clear();
@@ -401,6 +412,24 @@ class ParallelCount {
     // Opens a queued directory; on the way, waits out a shortage of descriptors. Returns 0 and
     // the descriptor in `out`, or the error that kept the directory closed.
     int openNode(Node* node, UniqueFd& out, Scratch& s) {
+        // However the opening ends (an exception included), the parent has one subdirectory
+        // less to open, and gives its descriptor up after the last.
+        struct OneLessPending {
+            ParallelCount& count;
+            Node* parent;
+            ~OneLessPending() {
+                int fd = -1;
+                {
+                    std::lock_guard<std::mutex> g(count.m_fdLock);
+                    --parent->pending;
+                    fd = count.detachIfIdleLocked(parent);
+                }
+                if (fd >= 0) {
+                    ::close(fd);
+                    count.released();
+                }
+            }
+        } oneLess{*this, node->parent};
         std::uint64_t before = m_releases.load();
         int err = tryOpen(node, out, s);
         // Short of descriptors: after giving back or waiting, open it by its path, which needs
@@ -409,13 +438,6 @@ class ParallelCount {
             before = m_releases.load();
             err = openByPath(node, out);
         }
-        Node* const parent = node->parent;
-        {
-            std::lock_guard<std::mutex> g(m_fdLock);
-            --parent->pending;
-            closeIfIdleLocked(parent, s.toClose);
-        }
-        closeAll(s.toClose);
         return err;
     }
 
@@ -553,6 +575,16 @@ class ParallelCount {
         retireLocked(node->fd, toClose);
         node->fd = -1;
         unlinkLocked(node);
+    }
+
+    // The same without allocating: the descriptor to close (counted in use until then), or -1.
+    int detachIfIdleLocked(Node* node) {
+        if (node == m_root || node->fd < 0 || node->pending > 0 || node->users > 0) return -1;
+        const int fd = node->fd;
+        m_busy.fetch_add(1);
+        node->fd = -1;
+        unlinkLocked(node);
+        return fd;
     }
 
     // Closes every held descriptor that no thread uses right now; true when there was one.
@@ -694,8 +726,10 @@ class ParallelCount {
             if (m_allocated) me.allocation.add(st);
             if (S_ISDIR(st.mode)) {
                 ++me.dirs;
-                if (!platform::isOtherFileSystem(st, m_start))
-                    found.push_back(Node::create(node, e.name, st.id.inode, index++));
+                if (!platform::isOtherFileSystem(st, m_start)) {
+                    found.push_back(nullptr);  // room first, so that no node is ever dropped
+                    found.back() = Node::create(node, e.name, st.id.inode, index++);
+                }
             } else {
                 ++me.files;
             }

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "stats/engine.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -74,9 +75,12 @@ TEST(CountFailure, OutOfMemoryInAnyThreadReachesTheCallerWithEverythingClosed) {
         bool otherThreadsOnly;
         long allocationsLeft;
     };
-    // The first allocation of a thread the count started; then the 10th, 100th and 300th of
-    // any thread, the calling thread included.
-    for (const Case c : {Case{true, 0}, Case{false, 10}, Case{false, 100}, Case{false, 300}}) {
+    // The first allocation of a thread the count started; then allocations of any thread, the
+    // calling thread included, from the first to past the last (about 700 here): each point
+    // where the count can fail must clean up.
+    std::vector<Case> cases{{true, 0}};
+    for (long k = 0; k < 1000; k += 9) cases.push_back({false, k});
+    for (const Case c : cases) {
         EXPECT_EQ("", pelmora::test::inChild([&]() -> std::string {
                       pelmora::stats::CountOptions four;
                       four.jobs = 4;
@@ -91,7 +95,8 @@ TEST(CountFailure, OutOfMemoryInAnyThreadReachesTheCallerWithEverythingClosed) {
                           thrown = true;
                       }
                       g_allocationsLeft = -1;
-                      if (!thrown) return "no exception reached the caller";
+                      // Past the count's last allocation nothing fails.
+                      if (!thrown) return c.allocationsLeft >= 300 ? "" : "no exception";
                       if (pelmora::test::openDescriptorCount() != before)
                           return "descriptors left open";
 #ifdef __SANITIZE_ADDRESS__
