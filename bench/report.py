@@ -63,7 +63,6 @@ if tree.endswith("/tree200k"):
         check("window's count / `pelmora-cli count` (default)", "window's count",
               "pelmora (default)", 1.1)
         check("`--jobs 1` / floor -j1", "pelmora --jobs 1", "floor -j1", 1.1)
-        check("default / du", "pelmora (default)", "du", 0.6)
     else:
         check("default / du", "pelmora (default)", "du", 0.6)
         if best_floor:
