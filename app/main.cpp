@@ -5,9 +5,10 @@
 //   ui/        the main window (Unit1: TForm1), the navigator widgets, the About box, help
 //   output/    the data file export and the banded report (engine, form, preview)
 //   list/      the watched list and the list-file format
-//   stats/     the tree walker, counting, the Real48 byte total, FormatCount (no Qt)
-//   platform/  adapters: paths, errors, volumes, locale and collation (no Qt); dialogs,
-//              help viewer and printer (gui/)
+//   stats/     the counting engine (one thread: the tree walker; or several), CountTree and
+//              DirStats, the Real48 byte total, FormatCount (no Qt)
+//   platform/  adapters: the directory reader, paths, errors, volumes, locale and collation
+//              (no Qt); dialogs, help viewer and printer (gui/)
 //   cli/       pelmora-cli: the same services without a window
 #include <QApplication>
 #include <QTimer>

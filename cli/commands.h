@@ -29,7 +29,7 @@ inline int outOfMemory() {
 }
 
 // "--jobs" handling shared by the subcommands: a number from 1 to 1024; the default is the
-// number of cores.
+// counting engine's (stats::defaultJobs()).
 bool parseJobs(const std::string& text, unsigned& jobs);
 unsigned defaultJobs();
 

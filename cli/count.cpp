@@ -1,13 +1,12 @@
 #include <charconv>
 #include <iostream>
-#include <thread>
 
 #include "cli/commands.h"
 #include "output/DataFile.h"
 #include "platform/paths.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
-#include "stats/parallel.h"
+#include "stats/engine.h"
 
 namespace pelmora::cli {
 
@@ -33,8 +32,7 @@ bool parseJobs(const std::string& text, unsigned& jobs) {
 }
 
 unsigned defaultJobs() {
-    const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : n;
+    return stats::defaultJobs();
 }
 
 int runCount(const Args& args) {
@@ -65,24 +63,22 @@ int runCount(const Args& args) {
 
     // Like the window's start-up: the volume of the current directory sets the overhead.
     stats::ProbeVolume();
+    const std::int32_t entryOverhead = stats::EntryOverhead;
+    stats::CountOptions counting;
+    counting.jobs = jobs;
     for (const std::string& dir : dirs) {
-        if (jobs <= 1) {
-            stats::CountTree(dir);
-        } else {
-            stats::DirStats = stats::CountTreeParallel(dir, jobs);
-        }
-        const stats::TDirStats& s = stats::DirStats;
-        const std::int64_t overhead = stats::TreeOverhead();
+        const stats::CountResult s = stats::count(dir, counting);
+        const output::LineFigures figures = output::figuresOf(s, entryOverhead);
         if (csv) {
             StringSink line;
-            output::writeDataLine(line, dir, output::figuresOf(s));
+            output::writeDataLine(line, dir, figures);
             std::cout << line.bytes;
         } else {
             std::cout << dir << '\n'
-                      << "Total Directories " << stats::FormatCount(s.DirCount) << '\n'
-                      << "Total Files " << stats::FormatCount(s.FileCount) << '\n'
-                      << "Total Bytes " << stats::FormatCount(s.ByteTotal) << '\n'
-                      << "Cluster Overhead " << stats::FormatCount(overhead) << '\n';
+                      << "Total Directories " << stats::FormatCount(figures.dirCount) << '\n'
+                      << "Total Files " << stats::FormatCount(figures.fileCount) << '\n'
+                      << "Total Bytes " << stats::FormatCount(figures.byteTotal) << '\n'
+                      << "Cluster Overhead " << stats::FormatCount(figures.overhead) << '\n';
         }
     }
     std::cout.flush();

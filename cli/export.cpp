@@ -16,7 +16,7 @@
 #include "platform/ioerror.h"
 #include "platform/paths.h"
 #include "stats/counting.h"
-#include "stats/parallel.h"
+#include "stats/engine.h"
 
 namespace pelmora::cli {
 
@@ -66,8 +66,11 @@ int runExport(const Args& args) {
             std::cout << "The list is empty.\n";
             return 0;
         }
-        const output::CountFunction count = [jobs](std::string_view dir) {
-            return output::figuresOf(stats::CountTreeParallel(dir, jobs));
+        const std::int32_t entryOverhead = stats::EntryOverhead;
+        stats::CountOptions options;
+        options.jobs = jobs;
+        const output::CountFunction count = [&](std::string_view dir) {
+            return output::figuresOf(stats::count(dir, options), entryOverhead);
         };
         const std::string name =
             output::exportDataFile(watched, output::dataFileName(listPath), listPath, count);

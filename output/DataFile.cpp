@@ -119,6 +119,15 @@ bool sameFile(const std::string& a, const std::string& b) {
     return resolvedPath(a) == resolvedPath(b);
 }
 
+LineFigures figuresOf(const stats::CountResult& counted, std::int32_t entryOverhead) {
+    LineFigures f;
+    f.dirCount = counted.directories;
+    f.fileCount = counted.files;
+    f.byteTotal = counted.byteTotal;
+    f.overhead = stats::overheadOf(counted, entryOverhead);
+    return f;
+}
+
 // ---- FileSink ----------------------------------------------------------------------------
 
 FileSink::FileSink(const std::string& path, const std::string& listFile,
@@ -192,8 +201,7 @@ void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& fi
 }
 
 LineFigures countWithCountTree(std::string_view dir) {
-    stats::CountTree(dir);
-    return figuresOf(stats::DirStats);
+    return figuresOf(stats::CountTree(dir), stats::EntryOverhead);
 }
 
 void writeDataFile(const EntrySource& entries, DataSink& sink, const CountFunction& count,

@@ -46,6 +46,9 @@ struct LineFigures {
 // in 64 bits.
 LineFigures figuresOf(const stats::TDirStats& counted);
 
+// Figures of a count's result with the overhead per entry `entryOverhead`.
+LineFigures figuresOf(const stats::CountResult& counted, std::int32_t entryOverhead);
+
 // Where the data file's bytes go. write() and close() raise platform::InOutError (or another
 // PelmoraError) when the bytes cannot be stored; after an error the sink takes no more.
 class DataSink {
@@ -151,7 +154,8 @@ class EntrySource {
 // Counts one directory's tree and returns the line's figures.
 using CountFunction = std::function<LineFigures(std::string_view dir)>;
 
-// The window's count: stats::CountTree (DirStats keeps the last figures) and TreeOverhead.
+// The window's count: stats::CountTree (DirStats keeps the last figures), with the
+// EntryOverhead in force.
 LineFigures countWithCountTree(std::string_view dir);
 
 // Told after each written line with the number of lines written so far.

@@ -96,17 +96,17 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
     if (ReportRow < n) {
         // A copy: the list may change while the tree is counted.
         const std::string entry = m_list.get(ReportRow);
-        stats::CountTree(entry);
-        const stats::TDirStats& counted = stats::DirStats;
+        const stats::CountResult counted = stats::CountTree(entry);
         QRDirectory.setText(QFile::decodeName(QByteArray::fromStdString(entry)));
-        QRDirs.setText(count(counted.DirCount));
-        QRFiles.setText(count(counted.FileCount));
-        QRSize.setText(count(counted.ByteTotal));
-        const stats::Real48 overhead = stats::Real48::fromInt(stats::TreeOverhead());
+        QRDirs.setText(count(counted.directories));
+        QRFiles.setText(count(counted.files));
+        QRSize.setText(count(counted.byteTotal));
+        const stats::Real48 overhead =
+            stats::Real48::fromInt(stats::overheadOf(counted, stats::EntryOverhead));
         QROverhead.setText(count(overhead));
-        ReportTotals.TotalFiles = addWithoutWrap(ReportTotals.TotalFiles, counted.FileCount);
-        ReportTotals.TotalDirs = addWithoutWrap(ReportTotals.TotalDirs, counted.DirCount);
-        ReportTotals.TotalSize += counted.ByteTotal;
+        ReportTotals.TotalFiles = addWithoutWrap(ReportTotals.TotalFiles, counted.files);
+        ReportTotals.TotalDirs = addWithoutWrap(ReportTotals.TotalDirs, counted.directories);
+        ReportTotals.TotalSize += counted.byteTotal;
         ReportTotals.TotalOverhead += overhead;
         ++ReportRow;
         MoreData = true;

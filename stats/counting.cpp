@@ -29,13 +29,19 @@ void CountEntry(const TSearchRec& rec, std::string_view /*prefix*/) {
         ++DirStats.FileCount;
 }
 
-void CountTree(std::string_view dir) {
+TDirStats dirStatsOf(const CountResult& result) {
+    TDirStats s;
+    s.DirCount = result.directories;
+    s.FileCount = result.files;
+    s.ByteTotal = result.byteTotal;
+    return s;
+}
+
+CountResult CountTree(std::string_view dir) {
     ResetDirStats();
-    if (dir.empty()) return;
-    WalkOptions options;
-    options.statDotNames = false;
-    options.fillTime = false;
-    WalkTree(platform::joinPattern(dir, "*.*"), AttrAll, CountEntry, options);
+    CountResult result = count(dir);
+    DirStats = dirStatsOf(result);
+    return result;
 }
 
 std::int64_t TreeOverhead() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "stats/engine.h"
 #include "stats/real48.h"
 #include "stats/walker.h"
 
@@ -29,11 +30,16 @@ void ResetDirStats();
 // to DirCount or FileCount.
 void CountEntry(const TSearchRec& rec, std::string_view prefix);
 
-// Resets DirStats and counts the whole tree below `dir` (the separator rule, "*.*", the
-// attribute set 63, CountEntry). An empty text counts nothing.
-void CountTree(std::string_view dir);
+// The figures of a count, as DirStats holds them.
+TDirStats dirStatsOf(const CountResult& result);
 
-// (DirCount + FileCount) x EntryOverhead, exact in 64 bits.
+// Resets DirStats and counts the whole tree below `dir` with the counting engine and its
+// default number of threads: the figures of WalkTree with the separator rule, "*.*", the
+// attribute set 63 and CountEntry. Sets DirStats from the result (on the calling thread) and
+// returns the result, errors included. An empty text counts nothing.
+CountResult CountTree(std::string_view dir);
+
+// (DirCount + FileCount) x EntryOverhead for the current DirStats, exact in 64 bits.
 std::int64_t TreeOverhead();
 
 // Measures the volume of the process's current directory through platform::volumes(): sets

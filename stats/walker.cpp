@@ -1,28 +1,25 @@
 #include "stats/walker.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/sysmacros.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <vector>
 
+#include "platform/dir.h"
 #include "platform/ioerror.h"
 #include "platform/paths.h"
+#include "stats/tally.h"
 
-// How a walk reads the disk: each directory is read once with getdents64 into one reused
-// buffer, and each entry is looked at with one statx relative to the directory's descriptor.
-// The entries that match the mask go to the callback as they come; the subdirectories to enter
-// are kept (names only) and entered after the directory has been read, in enumeration order.
-// The walk keeps its own stack, so neither the call stack nor the descriptor limit bounds the
-// depth: at most kOpenBudget directories stay open, and a directory whose descriptor was given
-// up is opened again from its nearest open ancestor when its next subdirectory is due.
+// How a walk reads the disk: each directory is read once through the directory reader
+// (platform/dir.h), and each entry is looked at with one statEntry relative to the directory's
+// descriptor. The entries that match the mask go to the callback as they come; the
+// subdirectories to enter are kept (inode and name) and entered after the directory has been
+// read, in enumeration order. The walk keeps its own stack, so neither the call stack nor the
+// descriptor limit bounds the depth: at most the budget's directories stay open, and a
+// directory whose descriptor was given up is opened again from its nearest open ancestor (each
+// step checked to reach the directory that was listed) when its next subdirectory is due.
 
 namespace pelmora::stats {
 
@@ -30,43 +27,11 @@ TWalkState WalkState;
 
 namespace {
 
-constexpr std::size_t kBufferSize = 256 * 1024;
-constexpr std::size_t kOpenBudget = 48;
-constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+using detail::pathOfPrefix;
+using platform::DirIdentity;
+using platform::UniqueFd;
 
-struct LinuxDirent64 {
-    ino64_t d_ino;
-    off64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[];
-};
-
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(Fd&& o) noexcept : m_fd(o.release()) {}
-    Fd& operator=(Fd&& o) noexcept {
-        reset(o.release());
-        return *this;
-    }
-    ~Fd() { reset(); }
-    int get() const { return m_fd; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = fd;
-    }
-    explicit operator bool() const { return m_fd >= 0; }
-
-  private:
-    int m_fd = -1;
-};
+constexpr std::size_t kBufferSize = 64 * 1024;
 
 bool isDotName(std::string_view name) {
     return !name.empty() && name.front() == '.';
@@ -119,36 +84,22 @@ std::int32_t packedLocalTime(std::int64_t seconds) {
     return static_cast<std::int32_t>((date << 16) | time);
 }
 
-int errnoCode() {
-    return platform::ioCodeFromErrno(errno);
+bool shortOfDescriptors(int err) {
+    return err == EMFILE || err == ENFILE;
 }
 
-// Opens a directory given by a path of any length: a path the kernel refuses as too long is
-// opened component by component. Only the start of a walk, or a walk short of descriptors,
-// opens by path.
-int openDirectoryPath(const std::string& path) {
-    const std::string& p = path.empty() ? std::string(".") : path;
-    int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0 || errno != ENAMETOOLONG) return fd;
-    Fd current(::open(p.front() == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::size_t pos = 0;
-    while (current && pos < p.size()) {
-        std::size_t end = p.find('/', pos);
-        if (end == std::string::npos) end = p.size();
-        if (end > pos) {
-            const std::string part = p.substr(pos, end - pos);
-            current = Fd(::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        }
-        pos = end + 1;
-    }
-    return current.release();
+// The directory a walk enters below its start: the listed inode on the start's device and mount.
+DirIdentity belowStart(const DirIdentity& start, std::uint64_t inode) {
+    DirIdentity id = start;
+    id.inode = inode;
+    return id;
 }
 
 // One directory being read: delivers matching entries to the callback and, when asked,
 // collects the subdirectories to enter.
-class DirectoryReader {
+class EntryScanner {
   public:
-    explicit DirectoryReader(std::vector<char>& buffer) : m_buffer(buffer) {}
+    explicit EntryScanner(platform::DirReader& reader) : m_reader(reader) {}
 
     struct Request {
         int fd;
@@ -156,95 +107,94 @@ class DirectoryReader {
         std::string_view mask;
         std::uint16_t attrs;
         WalkCallback callback;
-        WalkOptions options;
-        bool collect;        // gather subdirectories to enter
-        dev_t device;        // the walk's file system
-        std::string* names;  // where collected names go, each followed by '\0'
+        const WalkOptions* options;
+        bool collect;              // gather subdirectories to enter
+        const DirIdentity* start;  // the walk's start directory (with collect)
+        std::string* names;        // where collected inodes and names go
     };
 
     struct Result {
         int status = kNoMoreEntries;
         bool matchedAny = false;
+        int error = 0;  // the first errno that kept part of the directory from being read
     };
 
     Result read(const Request& rq) {
         Result result;
         const bool maskAll = rq.mask == "*.*" || rq.mask == "*";
         const std::uint32_t excluded = excludedBits(rq.attrs);
-        unsigned statMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_INO;
-        if (rq.options.fillTime) statMask |= STATX_MTIME;
-        for (;;) {
-            const long n = ::syscall(SYS_getdents64, rq.fd, m_buffer.data(), m_buffer.size());
-            if (n == 0) break;
-            if (n < 0) {
-                result.status = errnoCode();
-                break;
-            }
-            for (long off = 0; off < n;) {
-                const auto* d = reinterpret_cast<const LinuxDirent64*>(m_buffer.data() + off);
-                off += d->d_reclen;
-                const std::string_view name(d->d_name);
-                const bool dot = isDotName(name);
-                const bool matches = maskAll || MatchesMask(name, rq.mask);
-                const bool candidate =
-                    rq.collect && !dot && (d->d_type == DT_DIR || d->d_type == DT_UNKNOWN);
-                if (!matches && !candidate) continue;
-                if (matches) result.matchedAny = true;
+        unsigned fields = platform::kStatBasic;
+        if (rq.options->fillTime) fields |= platform::kStatTime;
+        if (rq.options->allocation) fields |= platform::kStatAllocation;
+        m_reader.reset(rq.fd);
+        platform::DirEntry e;
+        while (m_reader.next(e)) {
+            const std::string_view name = e.name;
+            const bool dot = isDotName(name);
+            const bool matches = maskAll || MatchesMask(name, rq.mask);
+            const bool candidate = rq.collect && !dot && platform::mustStat(e.type, false);
+            if (!matches && !candidate) continue;
+            if (matches) result.matchedAny = true;
 
-                TSearchRec rec;
-                rec.Name = name;
-                std::uint16_t mode = 0;
-                bool looked = false;
-                struct statx stx {};
-                if (candidate || !dot || rq.options.statDotNames) {
-                    if (::statx(rq.fd, d->d_name,
-                                AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_SYNC_AS_STAT,
-                                statMask, &stx) != 0)
-                        continue;  // gone since it was listed
-                    looked = true;
-                    mode = stx.stx_mode;
-                    rec.Size = static_cast<std::int64_t>(stx.stx_size);
-                    rec.Attr = attributesOf(name, mode);
-                    if (rq.options.fillTime) rec.Time = packedLocalTime(stx.stx_mtime.tv_sec);
-                } else {
-                    rec.Attr = attributesFromType(name, d->d_type);
+            TSearchRec rec;
+            rec.Name = name;
+            platform::EntryStat st;
+            bool looked = false;
+            if (candidate || (matches && (!dot || rq.options->statDotNames))) {
+                const int err = platform::statEntry(rq.fd, e.cname, fields, st);
+                if (err != 0) {
+                    // Gone since it was listed: the tree changed, and there is nothing to count.
+                    // Anything else (a directory that may be listed but not searched) is an
+                    // error of this directory.
+                    if (err != ENOENT && result.error == 0) result.error = err;
+                    continue;
                 }
-
-                if (matches && (rec.Attr & excluded) == 0) rq.callback(rec, rq.prefix);
-
-                if (candidate && looked && S_ISDIR(mode) &&
-                    makedev(stx.stx_dev_major, stx.stx_dev_minor) == rq.device) {
-                    // Each kept name is stored after its inode, and ends with a 0 byte.
-                    const std::uint64_t ino = stx.stx_ino;
-                    rq.names->append(reinterpret_cast<const char*>(&ino), sizeof ino);
-                    rq.names->append(name);
-                    rq.names->push_back('\0');
-                }
+                looked = true;
+                rec.Size = static_cast<std::int64_t>(st.size);
+                rec.Attr = attributesOf(name, st.mode);
+                rec.Stat = &st;
+                if (rq.options->fillTime) rec.Time = packedLocalTime(st.mtime);
+            } else {
+                rec.Attr = attributesFromType(name, e.type);
             }
+
+            if (matches && (rec.Attr & excluded) == 0) rq.callback(rec, rq.prefix);
+
+            if (candidate && looked && S_ISDIR(st.mode) &&
+                !platform::isOtherFileSystem(st, *rq.start)) {
+                // Each kept name is stored after its inode, and ends with a 0 byte.
+                const std::uint64_t ino = st.id.inode;
+                rq.names->append(reinterpret_cast<const char*>(&ino), sizeof ino);
+                rq.names->append(name);
+                rq.names->push_back('\0');
+            }
+        }
+        if (m_reader.error() != 0) {
+            result.status = platform::ioCodeFromErrno(m_reader.error());
+            if (result.error == 0) result.error = m_reader.error();
         }
         return result;
     }
 
   private:
-    std::vector<char>& m_buffer;
+    platform::DirReader& m_reader;
 };
 
 // One level of the walk's own stack.
 struct Frame {
-    Fd fd;                   // may be given up to stay within the budget
+    UniqueFd fd;             // may be given up to stay within the budget
     std::size_t pathLength;  // length of the walk's path text up to and including its '/'
     std::size_t namesBegin;  // its subdirectories' names in the shared name store
     std::size_t namesEnd;
     std::size_t next;        // offset of the next subdirectory's name
     std::size_t nameOffset;  // its own name in the parent's part of the store
     std::size_t nameLength;
-    ino_t inode = 0;
-    dev_t device = 0;
+    DirIdentity id;
 };
 
 class TreeWalk {
   public:
-    explicit TreeWalk(std::vector<char>& buffer) : m_reader(buffer) {}
+    explicit TreeWalk(platform::DirReader& reader) : m_scanner(reader) {}
 
     int run(std::string_view pattern, std::uint16_t attrs, WalkCallback callback,
             WalkOptions options) {
@@ -255,21 +205,26 @@ class TreeWalk {
         WalkState.Attrs = attrs;
         WalkState.Callback = callback;
         WalkState.Options = options;
+        m_budget = options.descriptorBudget;
 
-        Fd start(openDirectoryPath(std::string(dir)));
-        if (!start) return errnoCode();
-        struct stat st {};
-        if (::fstat(start.get(), &st) != 0) return errnoCode();
+        UniqueFd start;
+        int err = platform::openDirectory(dir.empty() ? std::string_view(".") : dir, start);
+        if (err == 0) err = platform::identityOf(start.get(), m_start);
+        if (err != 0) {
+            WalkState.Options.onError(pathOfPrefix(dir), err);
+            return platform::ioCodeFromErrno(err);
+        }
 
         m_path.assign(dir);
         Frame root;
         root.pathLength = m_path.size();
         root.namesBegin = 0;
-        root.inode = st.st_ino;
-        root.device = st.st_dev;
+        root.id = m_start;
         root.nameOffset = root.nameLength = 0;
-        const DirectoryReader::Result r = m_reader.read(
-            {start.get(), m_path, mask, attrs, callback, options, true, st.st_dev, &m_names});
+        const EntryScanner::Result r =
+            m_scanner.read({start.get(), m_path, mask, attrs, callback, &WalkState.Options, true,
+                            &m_start, &m_names});
+        if (r.error != 0) WalkState.Options.onError(pathOfPrefix(m_path), r.error);
         if (!r.matchedAny && r.status == kNoMoreEntries) return platform::kFileNotFound;
         if (!scanSucceeded(r.status)) return r.status;
         root.namesEnd = m_names.size();
@@ -302,34 +257,38 @@ class TreeWalk {
     void DescendInto(std::size_t nameOffset, std::size_t nameLength, std::uint64_t inode) {
         const std::size_t parentIndex = m_stack.size() - 1;
         const std::string name(m_names.data() + nameOffset, nameLength);
-        const dev_t device = m_stack.front().device;
+        const DirIdentity expect = belowStart(m_start, inode);
 
-        Fd fd;
-        if (ensureOpen(parentIndex))
-            fd = Fd(::openat(m_stack[parentIndex].fd.get(), name.c_str(), kOpenFlags));
-        if (!fd && (errno == EMFILE || errno == ENFILE)) {
+        UniqueFd fd;
+        int err = ensureOpen(parentIndex);
+        if (err == 0)
+            err = platform::openSubdirectory(m_stack[parentIndex].fd.get(), name.c_str(), &expect,
+                                             fd);
+        m_path.resize(m_stack[parentIndex].pathLength);
+        m_path.append(name);
+        if (shortOfDescriptors(err)) {
             // Short of descriptors: give up every one the walk holds and enter the directory
             // by its path, which needs a single descriptor.
             releaseDescriptors(0, m_stack.size());
-            m_path.resize(m_stack[parentIndex].pathLength);
-            m_path.append(name);
-            fd = openVerified(m_path, inode, device);
+            err = platform::reopenDirectory(m_path, expect, fd);
         }
-        if (!fd) return;  // removed meanwhile, no access: nothing below it counts
-
-        m_path.resize(m_stack[parentIndex].pathLength);
-        m_path.append(name);
+        if (err != 0) {
+            // Removed meanwhile, no access: nothing below it counts, and the walk says so.
+            WalkState.Options.onError(m_path, err);
+            return;
+        }
         m_path.push_back('/');
 
         Frame frame;
         frame.pathLength = m_path.size();
         frame.nameOffset = nameOffset;
         frame.nameLength = nameLength;
-        frame.inode = inode;
-        frame.device = device;
+        frame.id = expect;
         frame.namesBegin = m_names.size();
-        m_reader.read({fd.get(), m_path, WalkState.Mask, WalkState.Attrs, WalkState.Callback,
-                       WalkState.Options, true, device, &m_names});
+        const EntryScanner::Result r =
+            m_scanner.read({fd.get(), m_path, WalkState.Mask, WalkState.Attrs, WalkState.Callback,
+                            &WalkState.Options, true, &m_start, &m_names});
+        if (r.error != 0) WalkState.Options.onError(pathOfPrefix(m_path), r.error);
         frame.namesEnd = m_names.size();
         frame.next = frame.namesBegin;
         if (frame.namesEnd == frame.namesBegin) return;  // nothing to enter below it
@@ -337,7 +296,11 @@ class TreeWalk {
         frame.fd = std::move(fd);
         ++m_open;
         m_stack.push_back(std::move(frame));
-        if (m_open > kOpenBudget) releaseDescriptors(1, m_stack.size() - kOpenBudget / 2);
+        if (m_open > m_budget) {
+            // Keep the start directory, the newest frame and half the budget below it.
+            const std::size_t keep = m_budget / 2 + 1;
+            releaseDescriptors(1, m_stack.size() > keep ? m_stack.size() - keep : 0);
+        }
     }
 
     // Gives up the descriptors of the frames from `first` up to below `limit`.
@@ -350,65 +313,52 @@ class TreeWalk {
         }
     }
 
-    // Opens the directory at `path` and checks that it is still the one the walk met.
-    static Fd openVerified(const std::string& path, std::uint64_t inode, dev_t device) {
-        Fd fd(openDirectoryPath(path));
-        struct stat st {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_ino != inode || st.st_dev != device)
-            return Fd();
-        return fd;
-    }
-
     // Makes sure frame `index` has a descriptor, opening it again from its nearest open
     // ancestor one name at a time, or by its path when no ancestor is open or descriptors
-    // run short. False when that fails or leads somewhere else; the rest of the frame's
-    // subdirectories are then skipped.
-    bool ensureOpen(std::size_t index) {
+    // run short. Every step must reach the directory that was listed. Returns 0, or the
+    // error that kept it closed.
+    int ensureOpen(std::size_t index) {
         Frame& frame = m_stack[index];
-        if (frame.fd) return true;
+        if (frame.fd) return 0;
         std::size_t base = index;
         while (base > 0 && !m_stack[base].fd) --base;
-        Fd current;
+        UniqueFd current;
+        int err = 0;
         if (m_stack[base].fd) {
             int at = m_stack[base].fd.get();
-            for (std::size_t i = base + 1; i <= index; ++i) {
+            for (std::size_t i = base + 1; i <= index && err == 0; ++i) {
                 const std::string name(m_names.data() + m_stack[i].nameOffset,
                                        m_stack[i].nameLength);
-                current = Fd(::openat(at, name.c_str(), kOpenFlags));
-                if (!current) break;
-                at = current.get();
+                UniqueFd next;
+                err = platform::openSubdirectory(at, name.c_str(), &m_stack[i].id, next);
+                if (err == 0) {
+                    current = std::move(next);
+                    at = current.get();
+                }
             }
         }
-        struct stat st {};
-        if (!current || ::fstat(current.get(), &st) != 0 || st.st_ino != frame.inode ||
-            st.st_dev != frame.device) {
-            // No open ancestor, too few descriptors for the chain, or something in between
-            // changed: try the path.
-            current.reset();
+        if (!current && (!m_stack[base].fd || shortOfDescriptors(err))) {
+            // No open ancestor, or too few descriptors for the chain: try the path.
             releaseDescriptors(0, m_stack.size());
-            current = openVerified(m_path.substr(0, frame.pathLength), frame.inode, frame.device);
+            const std::string_view path = std::string_view(m_path).substr(0, frame.pathLength);
+            err = platform::reopenDirectory(path.empty() ? std::string_view(".") : path, frame.id,
+                                            current);
         }
-        if (!current) {
-            frame.next = frame.namesEnd;
-            return false;
-        }
+        if (!current) return err != 0 ? err : ENOENT;
         frame.fd = std::move(current);
         ++m_open;
-        if (m_open > kOpenBudget) releaseDescriptors(1, index);
-        return true;
+        if (m_open > m_budget) releaseDescriptors(1, index);
+        return 0;
     }
 
-    DirectoryReader m_reader;
+    EntryScanner m_scanner;
     std::vector<Frame> m_stack;
     std::string m_names;
     std::string m_path;
+    DirIdentity m_start;
     std::size_t m_open = 0;
+    std::size_t m_budget = 48;
 };
-
-std::vector<char>& sharedBuffer() {
-    static std::vector<char> buffer(kBufferSize);
-    return buffer;
-}
 
 }  // namespace
 
@@ -438,20 +388,26 @@ int ScanDirectory(std::string_view pattern, std::uint16_t attrs, WalkCallback ca
                   WalkOptions options) {
     const std::string_view dir = platform::directoryPart(pattern);
     const std::string_view mask = pattern.substr(dir.size());
-    Fd fd(openDirectoryPath(std::string(dir)));
-    if (!fd) return errnoCode();
+    UniqueFd fd;
+    if (const int err = platform::openDirectory(dir.empty() ? std::string_view(".") : dir, fd);
+        err != 0) {
+        options.onError(pathOfPrefix(dir), err);
+        return platform::ioCodeFromErrno(err);
+    }
     // A scan may run inside a walk's callback, so it reads with a buffer of its own.
-    std::vector<char> buffer(64 * 1024);
-    DirectoryReader reader(buffer);
-    const DirectoryReader::Result r =
-        reader.read({fd.get(), dir, mask, attrs, callback, options, false, 0, nullptr});
+    platform::DirReader reader(kBufferSize);
+    EntryScanner scanner(reader);
+    const EntryScanner::Result r =
+        scanner.read({fd.get(), dir, mask, attrs, callback, &options, false, nullptr, nullptr});
+    if (r.error != 0) options.onError(pathOfPrefix(dir), r.error);
     if (!r.matchedAny && r.status == kNoMoreEntries) return platform::kFileNotFound;
     return r.status;
 }
 
 int WalkTree(std::string_view pattern, std::uint16_t attrs, WalkCallback callback,
              WalkOptions options) {
-    TreeWalk walk(sharedBuffer());
+    platform::DirReader reader(kBufferSize);
+    TreeWalk walk(reader);
     return walk.run(pattern, attrs, callback, options);
 }
 

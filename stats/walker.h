@@ -1,23 +1,30 @@
-// The tree walker: the only code that reads directories.
+// The tree walker: ScanDirectory and WalkTree over the directory reader of platform/dir.h.
 //
 // ScanDirectory enumerates one directory for a pattern ("dir/mask") and an attribute set, and
 // calls a callback once per delivered entry with the entry record and the pattern's directory
 // part (the prefix). WalkTree does the same for a start directory and every directory below
 // it that the descent rule admits, depth first: all matching entries of a directory, then its
-// subdirectories one by one, each to the bottom before the next.
+// subdirectories one by one, each to the bottom before the next. WalkTree is also the
+// one-thread walk of the counting engine (stats/engine.h), which counts with several threads
+// through the same reader.
 //
 // Linux mapping: directory = S_ISDIR of lstat; hidden = name begins with '.' (not "." and
 // ".."); system = not a regular file, directory or symlink; read-only = no owner write bit;
 // archive = regular file; volume label never. Symlinks are never followed, and a walk never
-// leaves the start directory's file system (a mount point is delivered as an entry of its
-// parent but not entered).
+// leaves the start directory's mount (a mount point, bind mounts included, is delivered as an
+// entry of its parent but not entered).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+namespace pelmora::platform {
+struct EntryStat;
+}
 
 namespace pelmora::stats {
 
@@ -42,6 +49,9 @@ struct TSearchRec {
     std::int64_t Size = 0;  // the entry's full length (never cut to 32 bits)
     std::uint32_t Attr = 0;
     std::string_view Name;  // the entry's own name; valid during the callback only
+    // The entry as statEntry examined it (allocation fields only with WalkOptions::allocation);
+    // null when it was not examined. Valid during the callback only.
+    const platform::EntryStat* Stat = nullptr;
 };
 
 // A non-owning reference to a callable `void(const TSearchRec&, std::string_view prefix)`.
@@ -73,6 +83,27 @@ class WalkCallback {
     void (*m_call)(void*, const TSearchRec&, std::string_view) = nullptr;
 };
 
+// A non-owning reference to a callable `void(std::string_view path, int err)`: told of each
+// directory the walk could not read (path without a trailing '/', errno value).
+class WalkErrorCallback {
+  public:
+    WalkErrorCallback() = default;
+    template <typename F,
+              typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, WalkErrorCallback>>>
+    WalkErrorCallback(F&& f)  // NOLINT(google-explicit-constructor)
+        : m_object(const_cast<void*>(static_cast<const void*>(&f))),
+          m_call([](void* o, std::string_view path, int err) {
+              (*static_cast<std::remove_reference_t<F>*>(o))(path, err);
+          }) {}
+    void operator()(std::string_view path, int err) const {
+        if (m_call != nullptr) m_call(m_object, path, err);
+    }
+
+  private:
+    void* m_object = nullptr;
+    void (*m_call)(void*, std::string_view, int) = nullptr;
+};
+
 struct WalkOptions {
     // When false, entries whose name begins with '.' are delivered without a stat: Size 0,
     // Time 0, and only the attribute bits the directory entry itself tells. For callbacks that
@@ -80,6 +111,15 @@ struct WalkOptions {
     bool statDotNames = true;
     // When false, Time stays 0 (saves the local-time conversion per entry).
     bool fillTime = true;
+    // When true, Stat carries the allocated blocks and the link count.
+    bool allocation = false;
+    // How many directories may keep their descriptor while their subdirectories are walked;
+    // beyond it the walk gives some up and opens those directories again when it comes back.
+    std::size_t descriptorBudget = 48;
+    // Told of every directory that could not be read, the start directory included: one that
+    // cannot be opened, whose reading failed, or whose entries could not be examined (each
+    // directory at most once). The walk goes on; nothing else reports these.
+    WalkErrorCallback onError;
 };
 
 // The process-wide slot WalkTree fills at its start and DescendInto reads below the start
@@ -105,9 +145,11 @@ int ScanDirectory(std::string_view pattern, std::uint16_t attrs, WalkCallback ca
                   WalkOptions options = {});
 
 // Walks the start directory of `pattern` and every directory below it that is neither
-// hidden nor system, does not begin with '.', is no symlink and lies on the same file system.
+// hidden nor system, does not begin with '.', is no symlink and lies on the same mount.
 // Returns the status of the start directory's scan if that failed, else kNoMoreEntries.
-// Depth is limited by neither the call stack nor the descriptor limit. Not re-entrant.
+// Depth is limited by neither the call stack nor the descriptor limit: short of descriptors
+// (EMFILE), the walk gives up those it holds and goes on with one. A subdirectory that cannot
+// be read is told to options.onError and contributes nothing below itself. Not re-entrant.
 int WalkTree(std::string_view pattern, std::uint16_t attrs, WalkCallback callback,
              WalkOptions options = {});
 

@@ -1,8 +1,3 @@
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QEvent>
 #include <QFile>
 #include <QKeyEvent>
@@ -15,6 +10,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/dir.h"
 #include "platform/gui/dialogs.h"
 #include "platform/ioerror.h"
 #include "platform/locale.h"
@@ -35,26 +31,11 @@ QString displayText(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
-// Names of the visible subdirectories of `dir`: hidden entries (a leading '.', which also
-// covers "." and ".."), and everything that is not a directory, left out; symlinks are not
-// followed. Empty when the directory cannot be read.
+// Names of the visible subdirectories of `dir`, sorted as the list shows them. Empty when the
+// directory cannot be read.
 std::vector<std::string> visibleSubdirectories(const std::string& dir) {
     std::vector<std::string> names;
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return names;
-    const int fd = dirfd(d);
-    while (const dirent* e = readdir(d)) {
-        if (e->d_name[0] == '.') continue;
-        bool isDir = false;
-        if (e->d_type != DT_UNKNOWN) {
-            isDir = e->d_type == DT_DIR;
-        } else {
-            struct stat st {};
-            isDir = fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        }
-        if (isDir) names.emplace_back(e->d_name);
-    }
-    closedir(d);
+    platform::listSubdirectories(dir, names);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         const int c = platform::compareTextIgnoreCase(a, b);
         return c != 0 ? c < 0 : a < b;
@@ -116,14 +97,15 @@ bool TDirectoryListBox::sameDirectory(const std::string& a, const std::string& b
 
 void TDirectoryListBox::setDirectory(const std::string& dir) {
     if (dir.empty() || sameDirectory(dir, m_directory)) return;
-    if (chdir(dir.c_str()) != 0) throw platform::InOutError(platform::ioCodeFromErrno(errno));
+    if (const int err = platform::changeDirectory(dir); err != 0)
+        throw platform::InOutError(platform::ioCodeFromErrno(err));
     std::string now = platform::currentDirectory();
     if (now.empty()) {
         // Entered but unreadable (removed meanwhile): go back to where we were.
         const int err = errno;
-        if (chdir(m_directory.c_str()) != 0) {
-            // Nothing better to do; the error below is what the user sees.
-        }
+        // Should that fail too there is nothing better to do; the error below is what the user
+        // sees.
+        platform::changeDirectory(m_directory);
         throw platform::InOutError(platform::ioCodeFromErrno(err != 0 ? err : ENOENT));
     }
     m_directory = std::move(now);

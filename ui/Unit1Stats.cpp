@@ -42,12 +42,14 @@ void TForm1::StatsPanelClick() {
         if (answer == platform::mrNo) return;
     }
     BusyCursor hourglass;
-    stats::CountTree(platform::expandFileName(dir));
-    setStatsLabel(TotDirsLabel,
-                  "Total Directories " + stats::FormatCount(stats::DirStats.DirCount));
-    setStatsLabel(TotFilesLabel, "Total Files " + stats::FormatCount(stats::DirStats.FileCount));
-    setStatsLabel(TotSizeLabel, "Total Bytes " + stats::FormatCount(stats::DirStats.ByteTotal));
-    setStatsLabel(OverheadLabel, "Cluster Overhead " + stats::FormatCount(stats::TreeOverhead()));
+    // The count runs to its end here, without letting window messages through; only its work
+    // is spread over threads. The window shows the figures alone, as always.
+    const stats::CountResult counted = stats::CountTree(platform::expandFileName(dir));
+    setStatsLabel(TotDirsLabel, "Total Directories " + stats::FormatCount(counted.directories));
+    setStatsLabel(TotFilesLabel, "Total Files " + stats::FormatCount(counted.files));
+    setStatsLabel(TotSizeLabel, "Total Bytes " + stats::FormatCount(counted.byteTotal));
+    setStatsLabel(OverheadLabel, "Cluster Overhead " + stats::FormatCount(stats::overheadOf(
+                                                           counted, stats::EntryOverhead)));
 }
 
 }  // namespace pelmora::ui

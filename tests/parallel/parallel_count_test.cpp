@@ -9,11 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "stats/counting.h"
-#include "stats/parallel.h"
+#include "stats/engine.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora::stats;
@@ -35,6 +36,15 @@ std::ostream& operator<<(std::ostream& os, const Figures& f) {
 
 Figures figures(const TDirStats& s) {
     return {s.DirCount, s.FileCount, s.ByteTotal.toFixed0()};
+}
+
+// The counting engine with `jobs` threads (and a descriptor budget), as DirStats would hold it.
+TDirStats threaded(const std::string& dir, unsigned jobs,
+                   std::optional<std::size_t> budget = std::nullopt) {
+    CountOptions options;
+    options.jobs = jobs;
+    options.descriptorBudget = budget;
+    return dirStatsOf(count(dir, options));
 }
 
 Figures serialCount(const std::string& dir) {
@@ -186,8 +196,8 @@ TEST(ParallelCount, MixedTreeGivesTheExpectedFiguresWithAnyNumberOfThreads) {
     EXPECT_EQ(serialCount(t.path("T")), expected);
     for (unsigned jobs : kJobs) {
         const int before = openDescriptorCount();
-        EXPECT_EQ(figures(CountTreeParallel(t.path("T"), jobs)), expected) << jobs << " jobs";
-        EXPECT_EQ(figures(CountTreeParallel(t.path("T") + "/", jobs)), expected);
+        EXPECT_EQ(figures(threaded(t.path("T"), jobs)), expected) << jobs << " jobs";
+        EXPECT_EQ(figures(threaded(t.path("T") + "/", jobs)), expected);
         EXPECT_EQ(openDescriptorCount(), before) << jobs << " jobs";
     }
 }
@@ -200,7 +210,7 @@ TEST(ParallelCount, LeavesDirStatsAlone) {
     t.file("U/y", 1);
     CountTree(t.path("U"));
     const Figures before = figures(DirStats);
-    EXPECT_EQ(figures(CountTreeParallel(t.path("T"), 2)), (Figures{0, 1, "9"}));
+    EXPECT_EQ(figures(threaded(t.path("T"), 2)), (Figures{0, 1, "9"}));
     EXPECT_EQ(figures(DirStats), before);
 }
 
@@ -212,11 +222,11 @@ TEST(ParallelCount, NothingToCountGivesZeros) {
     t.file("dots/.b", 3);
     for (unsigned jobs : kJobs) {
         const int before = openDescriptorCount();
-        EXPECT_EQ(figures(CountTreeParallel("", jobs)), Figures{});
-        EXPECT_EQ(figures(CountTreeParallel(t.path("missing"), jobs)), Figures{});
-        EXPECT_EQ(figures(CountTreeParallel(t.path("plain"), jobs)), Figures{});
-        EXPECT_EQ(figures(CountTreeParallel(t.path("empty"), jobs)), Figures{});
-        EXPECT_EQ(figures(CountTreeParallel(t.path("dots"), jobs)), Figures{});
+        EXPECT_EQ(figures(threaded("", jobs)), Figures{});
+        EXPECT_EQ(figures(threaded(t.path("missing"), jobs)), Figures{});
+        EXPECT_EQ(figures(threaded(t.path("plain"), jobs)), Figures{});
+        EXPECT_EQ(figures(threaded(t.path("empty"), jobs)), Figures{});
+        EXPECT_EQ(figures(threaded(t.path("dots"), jobs)), Figures{});
         EXPECT_EQ(openDescriptorCount(), before);
     }
 }
@@ -229,8 +239,7 @@ TEST(ParallelCount, StartDirectoryGivenThroughALinkIsCountedLikeTheWalkDoes) {
     t.symlink("link", "real");
     const Figures expected = serialCount(t.path("link"));
     EXPECT_EQ(expected.files, 2);
-    for (unsigned jobs : kJobs)
-        EXPECT_EQ(figures(CountTreeParallel(t.path("link"), jobs)), expected);
+    for (unsigned jobs : kJobs) EXPECT_EQ(figures(threaded(t.path("link"), jobs)), expected);
 }
 
 TEST(ParallelCount, ChainThreeThousandLevelsDeepIsCountedInFullWithFewDescriptors) {
@@ -242,7 +251,7 @@ TEST(ParallelCount, ChainThreeThousandLevelsDeepIsCountedInFullWithFewDescriptor
     EXPECT_EQ(serialCount(top), expected);
     for (unsigned jobs : kJobs) {
         const int before = openDescriptorCount();
-        EXPECT_EQ(figures(CountTreeParallel(top, jobs)), expected) << jobs << " jobs";
+        EXPECT_EQ(figures(threaded(top, jobs)), expected) << jobs << " jobs";
         EXPECT_EQ(openDescriptorCount(), before) << jobs << " jobs";
     }
     // In a child with a small descriptor limit: one descriptor per level would run out long
@@ -254,7 +263,7 @@ TEST(ParallelCount, ChainThreeThousandLevelsDeepIsCountedInFullWithFewDescriptor
         rlimit lim{static_cast<rlim_t>(before + 24), static_cast<rlim_t>(before + 24)};
         ::setrlimit(RLIMIT_NOFILE, &lim);
         bool ok = true;
-        for (unsigned jobs : kJobs) ok = ok && figures(CountTreeParallel(top, jobs)) == expected;
+        for (unsigned jobs : kJobs) ok = ok && figures(threaded(top, jobs)) == expected;
         ::_exit(ok && openDescriptorCount() == before ? 0 : 1);
     }
     int status = 0;
@@ -275,7 +284,7 @@ TEST(ParallelCount, DirectoriesThatGaveUpTheirDescriptorAreReachedAgain) {
     for (std::size_t budget : {0, 1, 3, 1000}) {
         for (unsigned jobs : kJobs) {
             const int before = openDescriptorCount();
-            EXPECT_EQ(figures(CountTreeParallel(top, jobs, budget)), expected)
+            EXPECT_EQ(figures(threaded(top, jobs, budget)), expected)
                 << jobs << " jobs, budget " << budget;
             EXPECT_EQ(openDescriptorCount(), before) << jobs << " jobs, budget " << budget;
         }
@@ -298,5 +307,5 @@ TEST(ParallelCount, WideTreeMatchesTheSingleThreadedCount) {
     EXPECT_EQ(expected.dirs, 12 + 144);
     EXPECT_EQ(expected.files, 720);
     for (unsigned jobs : {1u, 2u, 4u, 8u})
-        EXPECT_EQ(figures(CountTreeParallel(top, jobs)), expected) << jobs << " jobs";
+        EXPECT_EQ(figures(threaded(top, jobs)), expected) << jobs << " jobs";
 }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "stats/counting.h"
-#include "stats/parallel.h"
+#include "stats/engine.h"
 #include "stats/walker.h"
 #include "tests/reliability/Child.h"
 #include "tests/support/TempTree.h"
@@ -101,9 +101,11 @@ TEST_F(DeniedTree, CountGoesOnAndTheClosedPartsContributeNothing) {
                   if (!test::dropToNobody()) return "could not drop privileges";
                   const Figures got = countTree(root);
                   if (!(got == want)) return "CountTree: " + describe(got);
-                  const stats::TDirStats par = stats::CountTreeParallel(root, 4);
+                  stats::CountOptions four;
+                  four.jobs = 4;
+                  const stats::TDirStats par = stats::dirStatsOf(stats::count(root, four));
                   const Figures gotPar{par.DirCount, par.FileCount, par.ByteTotal.toFixed0()};
-                  if (!(gotPar == want)) return "CountTreeParallel: " + describe(gotPar);
+                  if (!(gotPar == want)) return "count with 4 threads: " + describe(gotPar);
                   return "";
               }));
 }

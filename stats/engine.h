@@ -1,0 +1,88 @@
+// The counting engine: counts one directory's tree and returns the figures as a value.
+//
+// Every count in the program goes through count(): the window's CountTree (which mirrors the
+// result into DirStats), the data file, the report and pelmora-cli. What is counted is the rule
+// of CountEntry over the walk of WalkTree: every entry below the start directory whose name does
+// not begin with '.', directories included, each with its own size; the start directory itself
+// is not counted. Directories whose name begins with '.', symlinks and mount points (another
+// file system or a bind mount) are counted but never entered.
+//
+// One thread (jobs == 1) is the walk of WalkTree on the calling thread. Several threads share
+// the work; their figures are the same in every case: the byte total is the Real48 sum with
+// one rounding after each addition in walk order (a directory's own entries in enumeration
+// order, then its subdirectories depth first in enumeration order). Below 2^40 bytes no
+// addition rounds and the threads' exact sums are the answer; a tree whose total exceeds 2^40
+// is summed once more in walk order, on the calling thread, so it takes about the time of a
+// one-thread count on top.
+//
+// Errors are data: a directory that cannot be read (the start directory included) is counted
+// in the result's errors and contributes nothing below itself; the count goes on. Descriptor
+// shortage (EMFILE, ENFILE) is waited out, never a lost subtree: only when no other descriptor
+// of the count is left to give back is a directory an error ("Too many open files").
+//
+// Exceptions (std::bad_alloc included) raised in a thread of the count stop the other threads,
+// close every descriptor the count opened and reach the caller of count(). No process-wide
+// value is read or written, so counts may run on several threads at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stats/real48.h"
+
+namespace pelmora::stats {
+
+struct CountOptions {
+    // Threads that share the work: 0 = defaultJobs(), started only once the count has run for
+    // a millisecond (a small tree is done before); 1 = the walk of WalkTree on the calling
+    // thread; more = that many, started as soon as there is work for them.
+    unsigned jobs = 0;
+    // Also sum the allocated space (st_blocks x 512), every file with several links once.
+    bool allocated = false;
+    // How many directories may keep a descriptor for their subdirectories still to be opened;
+    // a directory that gave its up is reached again from an ancestor. Default: a share of the
+    // process's descriptor limit.
+    std::optional<std::size_t> descriptorBudget;
+};
+
+// A directory that could not be read.
+struct CountError {
+    std::string path;  // bytes: the start text, '/' and the names below it
+    int error = 0;     // the errno value
+    int code = 0;      // the program's code for it (platform::ioCodeFromErrno)
+    bool operator==(const CountError&) const = default;
+};
+
+struct CountResult {
+    static constexpr std::size_t kErrorsKept = 16;
+
+    std::int64_t directories = 0;
+    std::int64_t files = 0;
+    Real48 byteTotal;
+    std::uint64_t allocatedBytes = 0;  // only with CountOptions::allocated
+    // Directories that could not be read (opened, listed or their entries examined), the
+    // start directory included; the first kErrorsKept of them in walk order.
+    std::int64_t errorCount = 0;
+    std::vector<CountError> errors;
+
+    bool complete() const { return errorCount == 0; }
+};
+
+// The number of threads a count uses by default: more than the cores, since a count whose tree
+// is not in the page cache waits on the disk most of the time.
+unsigned defaultJobs();
+
+// Counts the tree below `dir` (a path of any length; symlinks in it are followed, below it
+// never). An empty text counts nothing and is an error (ENOENT), so it never stands for the
+// current directory. A start that does not exist, is no directory or cannot be opened gives
+// zero figures and one error.
+CountResult count(std::string_view dir, const CountOptions& options = {});
+
+// The cluster overhead of a result: (directories + files) x entryOverhead, exact in 64 bits.
+std::int64_t overheadOf(const CountResult& result, std::int32_t entryOverhead);
+
+}  // namespace pelmora::stats
