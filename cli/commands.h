@@ -1,31 +1,51 @@
 // The subcommands of pelmora-cli. Each takes the arguments after its own name and returns the
-// process exit status: 0 success, 1 failure of the work, 2 bad usage.
+// process exit status, the same table for all of them (kExit*; usage.cpp prints it in --help).
 #pragma once
 
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pelmora::cli {
 
 using Args = std::vector<std::string>;
 
-int runCount(const Args& args);   // count [--csv] [--jobs N] DIR...
-int runExport(const Args& args);  // export [--jobs N] LIST
-int runReport(const Args& args);  // report LIST -o FILE.pdf
+// Exit statuses. A subcommand stopped by SIGINT or SIGTERM exits with 128 + the signal.
+inline constexpr int kExitOk = 0;          // every figure complete, everything written
+inline constexpr int kExitIncomplete = 1;  // written, but some directory could not be read
+inline constexpr int kExitUsage = 2;       // bad usage
+inline constexpr int kExitFailed = 3;      // the work failed: a file or stdout not written in full
 
-// Prints "pelmora-cli: <message>" to stderr and returns 2.
-int usageError(const std::string& message);
+int runCount(const Args& args);     // count [OPTIONS] DIR...
+int runExport(const Args& args);    // export [OPTIONS] LIST
+int runSnapshot(const Args& args);  // snapshot [OPTIONS] LIST
+int runHistory(const Args& args);   // history [OPTIONS] LIST
+int runReport(const Args& args);    // report LIST -o FILE.pdf: runs pelmora-report
+int writeReport(const Args& args);  // the report itself, in pelmora-report (Qt)
 
-// Prints "pelmora-cli: out of memory" to stderr, without allocating, and returns 1. Every
-// subcommand ends so when memory runs out (std::bad_alloc), never by a crash.
+// The usage of `command` ("" for the program's), with the exit-status table.
+std::string helpText(std::string_view command);
+// Prints helpText(command) on stdout; returns kExitOk, or kExitFailed when it could not be
+// written, or kExitUsage for a command that does not exist.
+int printHelp(std::string_view command);
+// Prints "pelmora-cli: <command>: <message>" (or without the command when it is "") on
+// stderr, one line, and returns kExitUsage.
+int usageError(std::string_view command, const std::string& message);
+// "pelmora-cli 2.0.0\n": the project's version.
+std::string versionLine();
+// Prints "pelmora-cli: <message>" on stderr, one line (the program's messages all look so).
+void message(const std::string& text);
+
+// Prints "pelmora-cli: out of memory" to stderr, without allocating, and returns kExitFailed.
+// Every subcommand ends so when memory runs out (std::bad_alloc), never by a crash.
 inline int outOfMemory() {
     static constexpr char kMessage[] = "pelmora-cli: out of memory\n";
     if (::write(2, kMessage, sizeof kMessage - 1) < 0) {
         // Nowhere left to say it; the exit status still does.
     }
-    return 1;
+    return kExitFailed;
 }
 
 // "--jobs" handling shared by the subcommands: a number from 1 to 1024; the default is the

@@ -1,88 +1,105 @@
-#include <charconv>
-#include <iostream>
+// pelmora-cli count [--csv|--json] [--disk-usage] [--jobs N] [--quiet] DIR...
+//
+// Per DIR the Stats panel's four lines (and "Space On Disk N"), a data-file line or a JSON
+// object, all with LF line ends. Every directory that could not be read is named on stderr and
+// the figures of the rest are printed; the status is then kExitIncomplete.
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
-#include "output/DataFile.h"
-#include "platform/paths.h"
+#include "cli/counting.h"
+#include "cli/json.h"
+#include "cli/stdout.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
-#include "stats/engine.h"
 
 namespace pelmora::cli {
 
 namespace {
 
-// Collects a data-file line for printing.
-class StringSink : public output::DataSink {
-  public:
-    std::string bytes;
-    void write(std::string_view b) override { bytes.append(b); }
-    void close() override {}
+enum { kOptCsv = 1, kOptJson };
+
+constexpr OptionSpec kOptions[] = {
+    kCountingOptions[0],
+    kCountingOptions[1],
+    kCountingOptions[2],
+    {"csv", '\0', false, kOptCsv},
+    {"json", '\0', false, kOptJson},
 };
+
+std::string humanLines(const std::string& dir, const output::LineFigures& f,
+                       const stats::CountResult& r, bool diskUsage) {
+    std::string s = dir + "\nTotal Directories " + stats::FormatCount(f.dirCount) +
+                    "\nTotal Files " + stats::FormatCount(f.fileCount) + "\nTotal Bytes " +
+                    stats::FormatCount(f.byteTotal) + "\nCluster Overhead " +
+                    stats::FormatCount(f.overhead) + '\n';
+    if (diskUsage)
+        s += "Space On Disk " + stats::FormatCount(static_cast<std::int64_t>(r.allocatedBytes)) +
+             '\n';
+    return s;
+}
+
+std::string jsonObject(const std::string& dir, const output::LineFigures& f,
+                       const stats::CountResult& r, bool diskUsage) {
+    std::string s =
+        "{" + jsonPathMembers("path", dir) + ", \"directories\": " + std::to_string(f.dirCount) +
+        ", \"files\": " + std::to_string(f.fileCount) + ", \"bytes\": " + f.byteTotal.toFixed0() +
+        ", \"overhead\": " + std::to_string(f.overhead);
+    if (diskUsage) s += ", \"allocated\": " + std::to_string(r.allocatedBytes);
+    s += std::string(", \"incomplete\": ") + (r.complete() ? "false" : "true") + ", \"errors\": [";
+    for (std::size_t i = 0; i < r.errors.size(); ++i) {
+        s += (i == 0 ? "{" : ", {") + jsonPathMembers("path", r.errors[i].path) +
+             ", \"error\": " + jsonString(std::strerror(r.errors[i].error)) + "}";
+    }
+    return s + "]}";
+}
 
 }  // namespace
 
-bool parseJobs(const std::string& text, unsigned& jobs) {
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 1024)
-        return false;
-    jobs = value;
-    return true;
-}
-
-unsigned defaultJobs() {
-    return stats::defaultJobs();
-}
-
 int runCount(const Args& args) {
-    bool csv = false;
-    unsigned jobs = defaultJobs();
-    std::vector<std::string> dirs;
-    bool options = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (options && a == "--") {
-            options = false;
-        } else if (options && a == "--csv") {
+    ParsedOptions parsed;
+    if (const std::string e = parseOptions(args, kOptions, parsed); !e.empty())
+        return usageError("count", e);
+    Counting counting;
+    bool csv = false, json = false;
+    for (const auto& [id, value] : parsed.options) {
+        if (id == kOptCsv)
             csv = true;
-        } else if (options && (a == "--jobs" || a == "-j")) {
-            if (i + 1 >= args.size() || !parseJobs(args[i + 1], jobs))
-                return usageError("count: --jobs needs a number from 1 to 1024");
-            ++i;
-        } else if (options && a.rfind("--jobs=", 0) == 0) {
-            if (!parseJobs(a.substr(7), jobs))
-                return usageError("count: --jobs needs a number from 1 to 1024");
-        } else if (options && a.size() > 1 && a[0] == '-') {
-            return usageError("count: unknown option '" + a + "'");
-        } else {
-            dirs.push_back(a);
-        }
+        else if (id == kOptJson)
+            json = true;
+        else if (const std::string e = counting.take(id, value); !e.empty())
+            return usageError("count", e);
     }
-    if (dirs.empty()) return usageError("count: no directory given");
+    if (csv && json) return usageError("count", "--csv and --json exclude each other");
+    if (parsed.operands.empty()) return usageError("count", "no directory given");
 
     // Like the window's start-up: the volume of the current directory sets the overhead.
     stats::ProbeVolume();
     const std::int32_t entryOverhead = stats::EntryOverhead;
-    stats::CountOptions counting;
-    counting.jobs = jobs;
-    for (const std::string& dir : dirs) {
-        const stats::CountResult s = stats::count(dir, counting);
-        const output::LineFigures figures = output::figuresOf(s, entryOverhead);
+    bool complete = true;
+    if (json) out().write("[");
+    for (std::size_t i = 0; i < parsed.operands.size(); ++i) {
+        const std::string& dir = parsed.operands[i];
+        const stats::CountResult r = countDirectory(dir, counting);
+        reportErrors(dir, r);
+        complete = complete && r.complete();
+        const output::LineFigures f = output::figuresOf(r, entryOverhead);
         if (csv) {
-            StringSink line;
-            output::writeDataLine(line, dir, figures);
-            std::cout << line.bytes;
+            const std::int64_t allocated = static_cast<std::int64_t>(r.allocatedBytes);
+            std::string line = dataLine(dir, f, counting.diskUsage ? &allocated : nullptr);
+            line.erase(line.size() - 2);
+            out().write(line + '\n');
+        } else if (json) {
+            out().write((i == 0 ? "\n  " : ",\n  ") + jsonObject(dir, f, r, counting.diskUsage));
         } else {
-            std::cout << dir << '\n'
-                      << "Total Directories " << stats::FormatCount(figures.dirCount) << '\n'
-                      << "Total Files " << stats::FormatCount(figures.fileCount) << '\n'
-                      << "Total Bytes " << stats::FormatCount(figures.byteTotal) << '\n'
-                      << "Cluster Overhead " << stats::FormatCount(figures.overhead) << '\n';
+            out().write(humanLines(dir, f, r, counting.diskUsage));
         }
+        out().flush();
     }
-    std::cout.flush();
-    return std::cout ? 0 : 1;
+    if (json) out().write("\n]\n");
+    if (!out().finish()) return kExitFailed;
+    return complete ? kExitOk : kExitIncomplete;
 }
 
 }  // namespace pelmora::cli

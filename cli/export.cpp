@@ -1,61 +1,70 @@
-// pelmora-cli export [--jobs N] LIST: writes LIST's data file beside it, without a window.
+// pelmora-cli export [--output FILE] [--history] [--disk-usage] [--jobs N] [--quiet] LIST
+// pelmora-cli snapshot [--disk-usage] [--jobs N] [--quiet] LIST
 //
 // LIST is an ordinary path, used as given. The cluster overhead is that of the volume of the
-// current directory, probed once. The data file is replaced in one step (a failure leaves the
-// previous one whole), and a second export of the same list while one runs is refused at once.
-// Exit status: 0 when the data file was written or the list is empty, 1 when the list cannot be
-// read or the data file cannot be written (out of memory included), 2 bad usage.
-#include <iostream>
+// current directory, probed once. The data file is replaced in one step (a failure or an
+// interrupt leaves the previous one whole and no temporary file), and a second export of the
+// same list while one runs is refused at once. With --history, and for snapshot, the figures
+// go to LIST's history as one snapshot.
+#include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/counting.h"
+#include "cli/signals.h"
+#include "cli/stdout.h"
+#include "history/History.h"
 #include "list/listfile.h"
 #include "list/watchedlist.h"
 #include "output/DataFile.h"
-#include "platform/ioerror.h"
 #include "platform/paths.h"
 #include "stats/counting.h"
-#include "stats/engine.h"
 
 namespace pelmora::cli {
 
 namespace {
 
-int fail(const std::string& message) {
-    std::cerr << "pelmora-cli: " << message << ".\n";
-    return 1;
+enum { kOptOutput = 1, kOptHistory };
+
+constexpr OptionSpec kExportOptions[] = {
+    kCountingOptions[0],
+    kCountingOptions[1],
+    kCountingOptions[2],
+    {"output", 'o', true, kOptOutput},
+    {"history", '\0', false, kOptHistory},
+};
+
+int fail(const std::string& text) {
+    message(text + ".");
+    return kExitFailed;
 }
 
-}  // namespace
-
-int runExport(const Args& args) {
-    unsigned jobs = defaultJobs();
-    std::vector<std::string> positional;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsEnded || a.size() < 2 || a.front() != '-') {
-            positional.push_back(a);
-        } else if (a == "--") {
-            optionsEnded = true;
-        } else if (a == "--jobs" || a == "-j" || a.rfind("--jobs=", 0) == 0) {
-            std::string value;
-            if (a == "--jobs" || a == "-j") {
-                if (i + 1 >= args.size()) return usageError("export: --jobs needs a number");
-                value = args[++i];
-            } else {
-                value = a.substr(7);
-            }
-            if (!parseJobs(value, jobs))
-                return usageError("export: --jobs needs a number from 1 to 1024");
-        } else {
-            return usageError("export: unknown option '" + a + "'");
+int run(const Args& args, bool snapshotOnly) {
+    const char* const command = snapshotOnly ? "snapshot" : "export";
+    ParsedOptions parsed;
+    const std::span<const OptionSpec> specs = snapshotOnly
+                                                  ? std::span<const OptionSpec>(kCountingOptions)
+                                                  : std::span<const OptionSpec>(kExportOptions);
+    if (const std::string e = parseOptions(args, specs, parsed); !e.empty())
+        return usageError(command, e);
+    Counting counting;
+    std::optional<std::string> output;
+    bool record = snapshotOnly;
+    for (const auto& [id, value] : parsed.options) {
+        if (id == kOptOutput) {
+            if (value.empty()) return usageError(command, "--output needs a file name");
+            output = value;
+        } else if (id == kOptHistory) {
+            record = true;
+        } else if (const std::string e = counting.take(id, value); !e.empty()) {
+            return usageError(command, e);
         }
     }
-    if (positional.size() != 1 || positional.front().empty())
-        return usageError("export: exactly one list file is needed");
-    const std::string& listPath = positional.front();
+    if (parsed.operands.size() != 1 || parsed.operands.front().empty())
+        return usageError(command, "exactly one list file is needed");
+    const std::string& listPath = parsed.operands.front();
 
     try {
         stats::ProbeVolume();
@@ -63,24 +72,84 @@ int runExport(const Args& args) {
         list::WatchedList watched;
         list::loadList(watched, listPath);
         if (watched.count() == 0) {
-            std::cout << "The list is empty.\n";
-            return 0;
+            out().write("The list is empty.\n");
+            return out().finish() ? kExitOk : kExitFailed;
         }
+        const bool toStdout = output && *output == "-";
+        const std::string dataFile = output ? *output : output::dataFileName(listPath);
+        // Made before the first count, so that its refusals come first.
+        std::unique_ptr<output::FileSink> file;
+        if (!snapshotOnly && !toStdout)
+            file = std::make_unique<output::FileSink>(dataFile, listPath);
+
+        history::Snapshot snapshot;
+        snapshot.time = history::nowUtc();
         const std::int32_t entryOverhead = stats::EntryOverhead;
-        stats::CountOptions options;
-        options.jobs = jobs;
-        const output::CountFunction count = [&](std::string_view dir) {
-            return output::figuresOf(stats::count(dir, options), entryOverhead);
-        };
-        const std::string name =
-            output::exportDataFile(watched, output::dataFileName(listPath), listPath, count);
-        std::cout << "File " << name << " created.\n";
-        return 0;
+        bool complete = true;
+        for (int i = 0; i < watched.count(); ++i) {
+            const std::string_view entry = watched.at(i);
+            stats::CountResult r;
+            if (!entry.empty()) r = countDirectory(entry, counting);
+            reportErrors(entry, r);
+            complete = complete && r.complete();
+            const output::LineFigures f = output::figuresOf(r, entryOverhead);
+            if (!snapshotOnly) {
+                const std::int64_t allocated = static_cast<std::int64_t>(r.allocatedBytes);
+                const std::string line =
+                    dataLine(entry, f, counting.diskUsage ? &allocated : nullptr);
+                if (file)
+                    file->write(line);
+                else
+                    out().write(line);
+            }
+            if (record) {
+                history::Row row;
+                row.entry = std::string(entry);
+                row.directories = f.dirCount;
+                row.files = f.fileCount;
+                row.bytes = f.byteTotal.toInt128();
+                row.overhead = f.overhead;
+                if (counting.diskUsage) row.allocated = static_cast<std::int64_t>(r.allocatedBytes);
+                row.complete = r.complete();
+                snapshot.rows.push_back(std::move(row));
+            }
+        }
+        stopIfInterrupted();
+        if (file) file->close();
+        int status = complete ? kExitOk : kExitIncomplete;
+        if (record) {
+            snapshot.host = history::hostName();
+            snapshot.listPath = platform::expandFileName(listPath);
+            try {
+                history::recordSnapshot(listPath, snapshot);
+            } catch (const history::HistoryError& e) {
+                message(e.what());
+                status = kExitFailed;
+            }
+        }
+        if (file) {
+            out().write("File " + dataFile + " created.\n");
+        } else if (snapshotOnly && status != kExitFailed) {
+            out().write("Snapshot recorded in " + history::historyFileName(listPath) + ".\n");
+        }
+        return out().finish() ? status : kExitFailed;
     } catch (const std::bad_alloc&) {
         throw;  // main's "out of memory"
+    } catch (const stats::Cancelled&) {
+        throw;  // main's 128 + the signal
     } catch (const std::exception& e) {
         return fail(e.what());
     }
+}
+
+}  // namespace
+
+int runExport(const Args& args) {
+    return run(args, false);
+}
+
+int runSnapshot(const Args& args) {
+    return run(args, true);
 }
 
 }  // namespace pelmora::cli

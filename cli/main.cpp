@@ -1,54 +1,63 @@
-// pelmora-cli: Pelmora's counting, export and report without a window, for scripts, cron and
-// benchmarks. Arguments are taken as bytes, never re-encoded.
+// pelmora-cli: Pelmora's counting, export, growth history and report without a window, for
+// scripts, cron and benchmarks. Arguments are taken as bytes, never re-encoded.
 #include <clocale>
-#include <cstdio>
-#include <iostream>
 #include <new>
+#include <string>
 
 #include "cli/commands.h"
-
-namespace pelmora::cli {
-
-int usageError(const std::string& message) {
-    std::cerr << "pelmora-cli: " << message << '\n';
-    return 2;
-}
-
-}  // namespace pelmora::cli
+#include "cli/signals.h"
+#include "cli/stdout.h"
+#include "stats/engine.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: pelmora-cli count [--csv] [--jobs N] DIR...\n"
-    "       pelmora-cli export [--jobs N] LIST\n"
-    "       pelmora-cli report LIST -o FILE.pdf\n";
+using namespace pelmora::cli;
 
 int run(int argc, char** argv) {
-    const std::string command = argv[1];
-    const pelmora::cli::Args args(argv + 2, argv + argc);
-    if (command == "count") return pelmora::cli::runCount(args);
-    if (command == "export") return pelmora::cli::runExport(args);
-    if (command == "report") return pelmora::cli::runReport(args);
-    if (command == "--help" || command == "-h") {
-        std::fputs(kUsage, stdout);
-        return 0;
+    if (argc < 2) {
+        message("no command given; run 'pelmora-cli --help'");
+        return kExitUsage;
     }
-    return pelmora::cli::usageError("unknown command '" + command + "'");
+    const std::string command = argv[1];
+    const Args args(argv + 2, argv + argc);
+    if (command == "--help" || command == "-h") return printHelp("");
+    if (command == "--version" || command == "-V") {
+        out().write(versionLine());
+        return out().finish() ? kExitOk : kExitFailed;
+    }
+    if (command == "help") {
+        if (args.size() > 1) return usageError("help", "one command at most");
+        return printHelp(args.empty() ? "" : args.front());
+    }
+    // COMMAND --help anywhere before "--".
+    for (const std::string& a : args) {
+        if (a == "--") break;
+        if ((a == "--help" || a == "-h") && !helpText(command).empty() && command != "help")
+            return printHelp(command);
+    }
+    if (command == "count") return runCount(args);
+    if (command == "export") return runExport(args);
+    if (command == "snapshot") return runSnapshot(args);
+    if (command == "history") return runHistory(args);
+    if (command == "report") return runReport(args);
+    return usageError("", "unknown command '" + command + "'; run 'pelmora-cli --help'");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    catchInterrupts();
     try {
-        return run(argc, argv);
+        const int status = run(argc, argv);
+        const int interrupted = interruptStatus();
+        return interrupted != 0 ? interrupted : status;
+    } catch (const pelmora::stats::Cancelled&) {
+        // Unwinding has removed any temporary file; the previous data file stays.
+        return interruptStatus() != 0 ? interruptStatus() : kExitFailed;
     } catch (const std::bad_alloc&) {
         // Unwinding has released what the failed command held: a data file being written is
         // removed, the previous one stays.
-        return pelmora::cli::outOfMemory();
+        return outOfMemory();
     }
 }

@@ -22,9 +22,9 @@ namespace pelmora::cli {
 
 namespace {
 
-int fail(const std::string& message) {
-    std::cerr << "pelmora-cli: " << message << '\n';
-    return 1;
+int fail(const std::string& text) {
+    message(text);
+    return kExitFailed;
 }
 
 // Text painting needs a GUI application; without a display the offscreen platform serves.
@@ -39,20 +39,20 @@ std::unique_ptr<QGuiApplication> guiApplication() {
 
 }  // namespace
 
-int runReport(const Args& args) {
+int writeReport(const Args& args) {
     std::optional<std::string> listPath;
     std::optional<std::string> pdfPath;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "-o") {
-            if (i + 1 == args.size()) return usageError("report: -o needs a file name");
+            if (i + 1 == args.size()) return usageError("report", "-o needs a file name");
             pdfPath = args[++i];
         } else if (!listPath) {
             listPath = args[i];
         } else {
-            return usageError("report: unexpected argument '" + args[i] + "'");
+            return usageError("report", "unexpected argument '" + args[i] + "'");
         }
     }
-    if (!listPath || !pdfPath) return usageError("report: usage: report LIST -o FILE.pdf");
+    if (!listPath || !pdfPath) return usageError("report", "usage: report LIST -o FILE.pdf");
 
     const std::unique_ptr<QGuiApplication> app = guiApplication();
     try {

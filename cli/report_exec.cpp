@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <vector>
 
 #include "cli/commands.h"
@@ -18,9 +17,8 @@ int runReport(const Args& args) {
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(exe.c_str(), argv.data());
-    std::cerr << "pelmora-cli: report: cannot start " << exe << ": " << std::strerror(errno)
-              << '\n';
-    return 1;
+    message("report: cannot start " + exe + ": " + std::strerror(errno));
+    return kExitFailed;
 }
 
 }  // namespace pelmora::cli

@@ -61,10 +61,9 @@ echo "== the programs on PATH"
 [ "$(readlink -f /usr/bin/pelmora)" = /usr/lib/pelmora/pelmora ] ||
   fail "/usr/bin/pelmora does not lead to /usr/lib/pelmora/pelmora"
 pelmora-cli --help || fail "pelmora-cli --help"
-# Until pelmora-cli reports its version, the check waits for --help to offer it.
-if pelmora-cli --help | grep -q -- --version; then
-  [ "$(pelmora-cli --version)" = "pelmora-cli $version" ] || fail "pelmora-cli --version"
-fi
+[ "$(pelmora-cli --version)" = "pelmora-cli $version" ] || fail "pelmora-cli --version"
+[ -f /usr/share/bash-completion/completions/pelmora-cli ] || fail "no bash completion"
+[ -f /usr/share/zsh/vendor-completions/_pelmora-cli ] || fail "no zsh completion"
 (cd / && pelmora-cli count /usr/share) >"$work/count" || fail "pelmora-cli count /usr/share"
 cat "$work/count"
 grep -q '^Total Files [0-9]' "$work/count" || fail "pelmora-cli count printed no figures"

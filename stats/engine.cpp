@@ -21,6 +21,8 @@ CountResult countSequential(std::string_view dir, const CountOptions& options) {
     detail::ByteSum bytes;
     detail::AllocationSum allocation;
     auto entry = [&](const TSearchRec& rec, std::string_view) {
+        if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed))
+            throw Cancelled();
         if (!rec.Name.empty() && rec.Name.front() == '.') return;
         bytes.add(rec.Size);
         if (rec.Attr & faDirectory)
@@ -60,6 +62,8 @@ CountResult count(std::string_view dir, const CountOptions& options) {
         none.errors.push_back({"", ENOENT, platform::ioCodeFromErrno(ENOENT)});
         return none;
     }
+    if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed))
+        throw Cancelled();
     const unsigned jobs = options.jobs != 0 ? options.jobs : defaultJobs();
     if (jobs <= 1) return countSequential(dir, options);
     bool exceeded = false;

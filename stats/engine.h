@@ -25,10 +25,12 @@
 // value is read or written, so counts may run on several threads at once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +49,16 @@ struct CountOptions {
     // a directory that gave its up is reached again from an ancestor. Default: a share of the
     // process's descriptor limit.
     std::optional<std::size_t> descriptorBudget;
+    // When set, read before each directory (and each entry of the one-thread walk): once it is
+    // true the count stops and count() raises Cancelled, after closing what it opened. A signal
+    // handler may set it. nullptr: the count runs to its end.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+// What count() raises when CountOptions::cancel stopped it.
+class Cancelled : public std::runtime_error {
+  public:
+    Cancelled() : std::runtime_error("count cancelled") {}
 };
 
 // A directory that could not be read.

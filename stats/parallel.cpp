@@ -146,6 +146,7 @@ class ParallelCount {
         : m_dir(dir),
           m_rootPrefix(platform::directoryPart(platform::joinPattern(dir, "*.*"))),
           m_allocated(options.allocated),
+          m_cancel(options.cancel),
           m_budget(options.descriptorBudget.value_or(defaultDescriptorBudget())),
           m_jobs(std::max(1u, jobs)),
           // A count whose threads the caller left to the engine starts them only once it has
@@ -252,6 +253,7 @@ class ParallelCount {
         s.found.clear();
         UniqueFd fd;
         try {
+            if (m_cancel != nullptr && m_cancel->load(std::memory_order_relaxed)) throw Cancelled();
             const int err = node == m_root ? takeRootDescriptor(fd, s) : openNode(node, fd, s);
             if (err != 0)
                 recordError(me, node, err);
@@ -751,6 +753,7 @@ class ParallelCount {
     const std::string m_dir;
     const std::string m_rootPrefix;  // the start text with its '/', as the walk's prefixes
     const bool m_allocated;
+    const std::atomic<bool>* const m_cancel;
     const std::size_t m_budget;
     const std::size_t m_jobs;
     const std::chrono::steady_clock::time_point m_threadsFrom;

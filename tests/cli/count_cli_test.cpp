@@ -69,16 +69,18 @@ TEST(CountCli, PrintsTheFourStatsLinesPerDirectory) {
     EXPECT_TRUE(r.err.empty());
 }
 
-TEST(CountCli, CsvLinesAreDataFileLines) {
+TEST(CountCli, CsvLinesAreDataFileLinesEndingInLf) {
     TempTree t;
     t.dir("D");
     t.file("D/a", 950);
     const CliRun r = runCli({"count", "--csv", "--jobs", "1", t.path("D"), t.path("missing")});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.status, 1) << r.err;
     const std::string first = "\"" + t.path("D") + "\",0,1,950,";
     ASSERT_EQ(r.out.rfind(first, 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("\r\n\"" + t.path("missing") + "\",0,0,0,0\r\n"), std::string::npos);
-    EXPECT_EQ(r.out.substr(r.out.size() - 2), "\r\n");
+    EXPECT_NE(r.out.find("\n\"" + t.path("missing") + "\",0,0,0,0\n"), std::string::npos);
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+    EXPECT_EQ(r.err, "pelmora-cli: cannot read directory '" + t.path("missing") +
+                         "': No such file or directory\n");
 }
 
 TEST(CountCli, PathBytesAreKeptAndQuotesDoubled) {

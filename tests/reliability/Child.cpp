@@ -3,11 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "tests/support/TempTree.h"
@@ -147,10 +149,24 @@ CliRun runProgram(const std::string& exe, const std::vector<std::string>& args,
     ::close(out[1]);
     ::close(err[1]);
     CliRun r;
-    // The outputs are small (a few lines): stderr is read after stdout without risk of a
-    // full pipe blocking the child.
-    r.out = drain(out[0]);
-    r.err = drain(err[0]);
+    // Both pipes at once, so that a child with much to say on either never blocks.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* texts[2] = {&r.out, &r.err};
+    int open = 2;
+    while (open > 0 && ::poll(fds, 2, -1) >= 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                texts[i]->append(buf, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
     int status = 0;
     ::waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

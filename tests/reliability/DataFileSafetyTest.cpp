@@ -129,7 +129,7 @@ TEST(HostileTarget, NeitherExportNorSaveWritesThroughIt) {
         ASSERT_EQ(::lstat(data.c_str(), &before), 0);
 
         const test::CliRun r = test::runCli({"export", list}, t.root(), withAlarm);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.err, "pelmora-cli: Cannot create file " + data + ".\n");
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(test::inChild([&]() -> std::string {
@@ -272,7 +272,7 @@ TEST(FailedExport, IoErrorAtFsyncOnARealDeviceIsTheExportsError) {
         if (std::system(shrink.c_str()) != 0) return "SKIP cannot shrink the loop device";
         const test::CliRun r = test::runCli({"export", list}, t.root());
         std::string failure;
-        if (r.status != 1) failure += "status " + std::to_string(r.status) + "; ";
+        if (r.status != 3) failure += "status " + std::to_string(r.status) + "; ";
         if (r.err != "pelmora-cli: I/O error 5.\n") failure += "said: " + r.err + "; ";
         if (r.out.find("created") != std::string::npos) failure += "claimed success; ";
         if (test::readFile(mnt + "/L.TXT") != kPrevious) failure += "previous file changed; ";
@@ -307,7 +307,7 @@ TEST(OwnListFile, IsNeverItsDataFile) {
         c.make(t);
         const std::string data = output::dataFileName(list);
         const test::CliRun r = test::runCli({"export", list}, t.root());
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.err,
                   "pelmora-cli: Cannot create file " + data + ": it is the list file itself.\n");
         EXPECT_EQ(test::readFile(list), bytes);
@@ -325,7 +325,7 @@ TEST(ConcurrentExport, ASecondExportOfTheSameListIsRefusedAtOnce) {
         output::writeDataLine(first, "/first", {});
         // Another process: pelmora-cli, as cron would start it.
         const test::CliRun r = test::runCli({"export", list}, t.root());
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.err, "pelmora-cli: Cannot create file " + data +
                              ": it is being written by another export.\n");
         EXPECT_EQ(r.out, "");

@@ -173,7 +173,7 @@ TEST(FullDisk, DataFileExportReadsDiskFull) {
             return "raised " + std::to_string(code) + " " + text;
 
         const test::CliRun r = test::runCli({"export", "--jobs", "1", listPath}, dir);
-        if (r.status != 1) return "cli exit status " + std::to_string(r.status);
+        if (r.status != 3) return "cli exit status " + std::to_string(r.status);
         if (r.err != "pelmora-cli: Disk full.\n") return "cli said: " + r.err;
         if (r.out.find("created") != std::string::npos) return "cli claimed success: " + r.out;
         return "";
@@ -188,7 +188,7 @@ TEST(FullDisk, DevFullAsTheDataFile) {
     writeBytes(t.path("L.PML"), t.path("tree") + "\r\n");
     ASSERT_EQ(::symlink("/dev/full", t.path("L.TXT").c_str()), 0);
     const test::CliRun r = test::runCli({"export", t.path("L.PML")}, t.root());
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "pelmora-cli: Cannot create file " + t.path("L.TXT") + ".\n");
     EXPECT_EQ(r.out, "");
 }

@@ -207,7 +207,7 @@ TEST(HostileListFile, DirectoryInPlaceOfTheListFile) {
     EXPECT_EQ(errorOf([&] { list::saveList(l, dir); }), "Cannot create file " + dir);
     EXPECT_EQ(l.entries(), Lines{"/keep"});
     const test::CliRun r = test::runCli({"export", dir}, t.root());
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "pelmora-cli: File " + dir + " not found.\n");
 }
 

@@ -92,12 +92,12 @@ TEST_F(ReportCli, FailuresExitWithStatusOneAndAMessage) {
     tree.write("LIST.PML", tree.path("x") + "\r\n");
     ProcessRun r =
         run(cli(), {"report", path("LIST.PML"), "-o", path("no/such/dir/out.pdf")}, path(""));
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_TRUE(r.err.contains("Cannot create file")) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("no/such/dir/out.pdf")));
 
     r = run(cli(), {"report", path("MISSING.PML"), "-o", path("out.pdf")}, path(""));
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_FALSE(r.err.isEmpty());
 
     r = run(cli(), {"report", path("LIST.PML")}, path(""));

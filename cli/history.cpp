@@ -1,0 +1,241 @@
+// pelmora-cli history LIST [--since DATE] [--until DATE] [--top N] [--csv|--json|--plot FILE]
+//
+// The growth report of LIST's history: per directory its figures at the first and the last
+// snapshot of the range, the change and the growth per day, largest growth first. --plot runs
+// pelmora-chart beside this program (it needs Qt's painting; pelmora-cli loads no Qt).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+#include "cli/commands.h"
+#include "cli/json.h"
+#include "cli/options.h"
+#include "cli/stdout.h"
+#include "history/History.h"
+#include "platform/paths.h"
+#include "stats/formatcount.h"
+
+namespace pelmora::cli {
+
+namespace {
+
+enum { kOptSince = 1, kOptUntil, kOptTop, kOptCsv, kOptJson, kOptPlot };
+
+constexpr OptionSpec kOptions[] = {
+    {"since", '\0', true, kOptSince}, {"until", '\0', true, kOptUntil},
+    {"top", '\0', true, kOptTop},     {"csv", '\0', false, kOptCsv},
+    {"json", '\0', false, kOptJson},  {"plot", '\0', true, kOptPlot},
+};
+
+std::string number(double v, int decimals) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return std::string(buf, r.ptr);
+}
+
+std::string grouped(__int128 v) {
+    const std::int64_t clamped =
+        v > INT64_MAX ? INT64_MAX : (v < INT64_MIN ? INT64_MIN : static_cast<std::int64_t>(v));
+    return stats::FormatCount(clamped);
+}
+
+std::string signedGrouped(__int128 v) {
+    return (v > 0 ? "+" : "") + grouped(v);
+}
+
+std::string percent(const std::optional<double>& p) {
+    if (!p) return "-";
+    return (*p > 0 ? "+" : "") + number(*p, 1) + "%";
+}
+
+std::string pad(const std::string& s, std::size_t width) {
+    return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+}
+
+std::string table(const history::HistoryReport& report) {
+    const history::SnapshotInfo& first = report.snapshots.front();
+    const history::SnapshotInfo& last = report.snapshots.back();
+    std::string s = std::to_string(report.snapshots.size()) + " snapshot" +
+                    (report.snapshots.size() == 1 ? "" : "s") + " from " +
+                    history::formatUtc(first.time) + " to " + history::formatUtc(last.time) + "\n";
+    const std::vector<std::string> heads = {"First bytes",  "Last bytes", "Bytes change", "%",
+                                            "Files change", "%",          "Bytes per day"};
+    std::vector<std::vector<std::string>> rows;
+    for (const history::DirectoryGrowth& d : report.directories) {
+        rows.push_back(
+            {grouped(d.first.bytes), grouped(d.last.bytes), signedGrouped(d.bytesChange),
+             percent(d.bytesPercent), signedGrouped(d.filesChange), percent(d.filesPercent),
+             d.bytesPerDay ? signedGrouped(static_cast<__int128>(std::llround(*d.bytesPerDay)))
+                           : "-"});
+    }
+    std::vector<std::size_t> widths;
+    for (std::size_t c = 0; c < heads.size(); ++c) {
+        std::size_t w = heads[c].size();
+        for (const auto& r : rows) w = std::max(w, r[c].size());
+        widths.push_back(w);
+    }
+    for (std::size_t c = 0; c < heads.size(); ++c) s += pad(heads[c], widths[c]) + "  ";
+    s += "Directory\n";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const history::DirectoryGrowth& d = report.directories[i];
+        for (std::size_t c = 0; c < heads.size(); ++c) s += pad(rows[i][c], widths[c]) + "  ";
+        s += d.path;
+        if (d.appeared) s += " (appeared " + history::formatUtc(d.first.time) + ")";
+        if (d.disappeared) s += " (gone after " + history::formatUtc(d.last.time) + ")";
+        s += '\n';
+    }
+    if (report.directoryCount > report.directories.size())
+        s += "and " + std::to_string(report.directoryCount - report.directories.size()) +
+             " more directories\n";
+    return s;
+}
+
+std::string csvField(std::string_view text) {
+    std::string s = "\"";
+    for (char c : text) s += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return s + '"';
+}
+
+std::string optionalNumber(const std::optional<double>& v, int decimals, const char* none) {
+    return v ? number(*v, decimals) : none;
+}
+
+std::string csv(const history::HistoryReport& report) {
+    std::string s =
+        "path,first_time,first_directories,first_files,first_bytes,last_time,last_directories,"
+        "last_files,last_bytes,bytes_change,bytes_percent,files_change,files_percent,"
+        "bytes_per_day,appeared,disappeared\n";
+    for (const history::DirectoryGrowth& d : report.directories) {
+        s += csvField(d.path);
+        for (const history::Figures* f : {&d.first, &d.last})
+            s += "," + history::formatUtc(f->time) + "," + std::to_string(f->directories) + "," +
+                 std::to_string(f->files) + "," + history::toDecimal(f->bytes);
+        s += "," + history::toDecimal(d.bytesChange) + "," + optionalNumber(d.bytesPercent, 2, "") +
+             "," + std::to_string(d.filesChange) + "," + optionalNumber(d.filesPercent, 2, "") +
+             "," + optionalNumber(d.bytesPerDay, 1, "") + "," + (d.appeared ? "1" : "0") + "," +
+             (d.disappeared ? "1" : "0") + "\n";
+    }
+    return s;
+}
+
+std::string json(const history::HistoryReport& report) {
+    std::string s = "[";
+    for (std::size_t i = 0; i < report.directories.size(); ++i) {
+        const history::DirectoryGrowth& d = report.directories[i];
+        s += (i == 0 ? "\n  {" : ",\n  {") + jsonPathMembers("path", d.path);
+        for (const auto& [key, f] : {std::pair{"first", &d.first}, std::pair{"last", &d.last}})
+            s += std::string(", \"") + key + "\": {\"time\": \"" + history::formatUtc(f->time) +
+                 "\", \"directories\": " + std::to_string(f->directories) +
+                 ", \"files\": " + std::to_string(f->files) +
+                 ", \"bytes\": " + history::toDecimal(f->bytes) + "}";
+        s += ", \"bytes_change\": " + history::toDecimal(d.bytesChange) +
+             ", \"files_change\": " + std::to_string(d.filesChange) +
+             ", \"bytes_percent\": " + optionalNumber(d.bytesPercent, 2, "null") +
+             ", \"files_percent\": " + optionalNumber(d.filesPercent, 2, "null") +
+             ", \"bytes_per_day\": " + optionalNumber(d.bytesPerDay, 1, "null") +
+             ", \"appeared\": " + (d.appeared ? "true" : "false") +
+             ", \"disappeared\": " + (d.disappeared ? "true" : "false") + "}";
+    }
+    return s + (report.directories.empty() ? "]\n" : "\n]\n");
+}
+
+// Runs pelmora-chart; its statuses are this program's, except that having no history to
+// draw is a failure of the work here.
+int plot(const Args& chartArgs) {
+    const std::string exe = platform::programDirectory() + "pelmora-chart";
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+    for (const std::string& a : chartArgs) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        message(std::string("history: cannot start pelmora-chart: ") + std::strerror(errno));
+        return kExitFailed;
+    }
+    if (pid == 0) {
+        ::execv(exe.c_str(), argv.data());
+        message("history: cannot start " + exe + ": " + std::strerror(errno));
+        ::_exit(kExitFailed);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status)) return kExitFailed;
+    const int code = WEXITSTATUS(status);
+    return code == 1 ? kExitFailed : code;
+}
+
+}  // namespace
+
+int runHistory(const Args& args) {
+    ParsedOptions parsed;
+    if (const std::string e = parseOptions(args, kOptions, parsed); !e.empty())
+        return usageError("history", e);
+    history::Query query;
+    std::optional<std::string> plotFile;
+    bool asCsv = false, asJson = false;
+    Args chartArgs;
+    for (const auto& [id, value] : parsed.options) {
+        if (id == kOptSince || id == kOptUntil) {
+            const std::optional<std::int64_t> t = history::parseUtc(value, id == kOptUntil);
+            if (!t)
+                return usageError("history", "invalid date '" + value +
+                                                 "' (use YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)");
+            (id == kOptSince ? query.range.since : query.range.until) = t;
+            chartArgs.insert(chartArgs.end(), {id == kOptSince ? "--since" : "--until", value});
+        } else if (id == kOptTop) {
+            std::size_t n = 0;
+            const auto r = std::from_chars(value.data(), value.data() + value.size(), n);
+            if (r.ec != std::errc() || r.ptr != value.data() + value.size() || n == 0 ||
+                n > 1000000)
+                return usageError("history", "--top needs a number from 1 to 1000000");
+            query.top = n;
+            chartArgs.insert(chartArgs.end(), {"--top", value});
+        } else if (id == kOptCsv) {
+            asCsv = true;
+        } else if (id == kOptJson) {
+            asJson = true;
+        } else if (id == kOptPlot) {
+            plotFile = value;
+        }
+    }
+    if (int(asCsv) + int(asJson) + int(plotFile.has_value()) > 1)
+        return usageError("history", "--csv, --json and --plot exclude each other");
+    if (parsed.operands.size() != 1 || parsed.operands.front().empty())
+        return usageError("history", "exactly one list file is needed");
+    const std::string& listPath = parsed.operands.front();
+    if (query.range.since && query.range.until && *query.range.since > *query.range.until)
+        return usageError("history", "--since lies after --until");
+    if (plotFile) {
+        if (plotFile->empty()) return usageError("history", "--plot needs a file name");
+        chartArgs.insert(chartArgs.begin(), listPath);
+        chartArgs.insert(chartArgs.end(), {"-o", *plotFile});
+        return plot(chartArgs);
+    }
+
+    history::HistoryReport report;
+    try {
+        report = history::queryHistory(listPath, query);
+    } catch (const history::HistoryError& e) {
+        message(e.what());
+        return kExitFailed;
+    }
+    if (report.clockWentBackwards)
+        message("history: the clock went backwards between snapshots of " + listPath +
+                "; they are taken in order of recording");
+    if (asCsv) {
+        out().write(csv(report));
+    } else if (asJson) {
+        out().write(json(report));
+    } else if (report.emptyRange) {
+        out().write("No snapshot of " + listPath + " lies in that range.\n");
+    } else {
+        out().write(table(report));
+    }
+    return out().finish() ? kExitOk : kExitFailed;
+}
+
+}  // namespace pelmora::cli
