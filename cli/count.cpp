@@ -20,7 +20,7 @@ namespace {
 
 enum { kOptCsv = 1, kOptJson };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionDef kOptions[] = {
     kCountingOptions[0],
     kCountingOptions[1],
     kCountingOptions[2],

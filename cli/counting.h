@@ -13,7 +13,7 @@ namespace pelmora::cli {
 
 enum CountingOptionId { kOptJobs = 1000, kOptQuiet, kOptDiskUsage };
 
-inline constexpr OptionSpec kCountingOptions[] = {
+inline constexpr OptionDef kCountingOptions[] = {
     {"jobs", 'j', true, kOptJobs},
     {"quiet", 'q', false, kOptQuiet},
     {"disk-usage", '\0', false, kOptDiskUsage},

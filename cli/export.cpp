@@ -28,7 +28,7 @@ namespace {
 
 enum { kOptOutput = 1, kOptHistory };
 
-constexpr OptionSpec kExportOptions[] = {
+constexpr OptionDef kExportOptions[] = {
     kCountingOptions[0],
     kCountingOptions[1],
     kCountingOptions[2],
@@ -44,10 +44,10 @@ int fail(const std::string& text) {
 int run(const Args& args, bool snapshotOnly) {
     const char* const command = snapshotOnly ? "snapshot" : "export";
     ParsedOptions parsed;
-    const std::span<const OptionSpec> specs = snapshotOnly
-                                                  ? std::span<const OptionSpec>(kCountingOptions)
-                                                  : std::span<const OptionSpec>(kExportOptions);
-    if (const std::string e = parseOptions(args, specs, parsed); !e.empty())
+    const std::span<const OptionDef> defs = snapshotOnly
+                                                ? std::span<const OptionDef>(kCountingOptions)
+                                                : std::span<const OptionDef>(kExportOptions);
+    if (const std::string e = parseOptions(args, defs, parsed); !e.empty())
         return usageError(command, e);
     Counting counting;
     std::optional<std::string> output;

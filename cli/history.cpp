@@ -25,7 +25,7 @@ namespace {
 
 enum { kOptSince = 1, kOptUntil, kOptTop, kOptCsv, kOptJson, kOptPlot };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionDef kOptions[] = {
     {"since", '\0', true, kOptSince}, {"until", '\0', true, kOptUntil},
     {"top", '\0', true, kOptTop},     {"csv", '\0', false, kOptCsv},
     {"json", '\0', false, kOptJson},  {"plot", '\0', true, kOptPlot},

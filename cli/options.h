@@ -10,7 +10,7 @@
 
 namespace pelmora::cli {
 
-struct OptionSpec {
+struct OptionDef {
     const char* name;  // the long name without "--"
     char shortName;    // '\0' when there is none
     bool takesValue;
@@ -22,9 +22,9 @@ struct ParsedOptions {
     std::vector<std::string> operands;
 };
 
-// Parses `args` against `specs`. Returns "" or a one-line reason ("unknown option '--x'",
+// Parses `args` against `defs`. Returns "" or a one-line reason ("unknown option '--x'",
 // "option '--jobs' needs a value", "option '--csv' takes no value").
-std::string parseOptions(const std::vector<std::string>& args, std::span<const OptionSpec> specs,
+std::string parseOptions(const std::vector<std::string>& args, std::span<const OptionDef> defs,
                          ParsedOptions& parsed);
 
 }  // namespace pelmora::cli
