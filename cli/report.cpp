@@ -1,8 +1,11 @@
 // pelmora-cli report LIST -o FILE.pdf: the directory report of a list file, prepared as in
-// the window and written to a PDF file.
+// the window and written to a PDF file (or standard output), its pages inside a printer's
+// usual margins.
+#include <QBuffer>
 #include <QFile>
 #include <QGuiApplication>
 #include <cstdlib>
+#include <filesystem>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -10,12 +13,15 @@
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/options.h"
+#include "cli/stdout.h"
 #include "list/listfile.h"
 #include "list/watchedlist.h"
 #include "output/Printer.h"
 #include "output/Report.h"
 #include "output/ReportPainter.h"
 #include "platform/paths.h"
+#include "platform/replacefile.h"
 #include "stats/counting.h"
 
 namespace pelmora::cli {
@@ -27,6 +33,31 @@ int fail(const std::string& text) {
     return kExitFailed;
 }
 
+// Qt wants a private runtime folder; without XDG_RUNTIME_DIR (cron, su) it warns on stderr and
+// makes one under /tmp. The report gets a folder of its own for its run instead, so that a
+// successful report says nothing.
+class RuntimeFolder {
+  public:
+    RuntimeFolder() {
+        const char* set = std::getenv("XDG_RUNTIME_DIR");
+        if (set != nullptr && *set != '\0') return;
+        std::string name = (std::filesystem::temp_directory_path() / "pelmora-XXXXXX").string();
+        if (::mkdtemp(name.data()) == nullptr) return;
+        m_path = name;
+        ::setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
+    }
+    ~RuntimeFolder() {
+        if (m_path.empty()) return;
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    RuntimeFolder(const RuntimeFolder&) = delete;
+    RuntimeFolder& operator=(const RuntimeFolder&) = delete;
+
+  private:
+    std::string m_path;
+};
+
 // Text painting needs a GUI application; without a display the offscreen platform serves.
 std::unique_ptr<QGuiApplication> guiApplication() {
     if (QCoreApplication::instance() != nullptr) return nullptr;
@@ -37,50 +68,74 @@ std::unique_ptr<QGuiApplication> guiApplication() {
     return std::make_unique<QGuiApplication>(argc, argv);
 }
 
+// Writes the finished PDF: to standard output for "-", otherwise replacing the file in one
+// step, so that a full disk never leaves a truncated PDF behind.
+int writePdf(const std::string& path, const QByteArray& pdf) {
+    const std::string_view bytes(pdf.constData(), static_cast<std::size_t>(pdf.size()));
+    if (path == "-") {
+        out().write(bytes);
+        return out().finish() ? kExitOk : kExitFailed;
+    }
+    platform::ReplacementFile file(path);
+    file.write(bytes);
+    file.commit();
+    return kExitOk;
+}
+
+enum ReportOptionId { kOptOutput = 1 };
+constexpr OptionDef kReportOptions[] = {{"output", 'o', true, kOptOutput}};
+
 }  // namespace
 
 int writeReport(const Args& args) {
-    std::optional<std::string> listPath;
+    ParsedOptions parsed;
+    if (const std::string error = parseOptions(args, kReportOptions, parsed); !error.empty())
+        return usageError("report", error);
     std::optional<std::string> pdfPath;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o") {
-            if (i + 1 == args.size()) return usageError("report", "-o needs a file name");
-            pdfPath = args[++i];
-        } else if (!listPath) {
-            listPath = args[i];
-        } else {
-            return usageError("report", "unexpected argument '" + args[i] + "'");
-        }
-    }
-    if (!listPath || !pdfPath) return usageError("report", "usage: report LIST -o FILE.pdf");
+    for (const auto& [id, value] : parsed.options)
+        if (id == kOptOutput) pdfPath = value;
+    if (parsed.operands.size() > 1)
+        return usageError("report", "unexpected argument '" + parsed.operands[1] + "'");
+    if (parsed.operands.empty() || !pdfPath || pdfPath->empty())
+        return usageError("report", "usage: report LIST -o FILE.pdf");
+    const std::string& listPath = parsed.operands.front();
 
+    const RuntimeFolder runtime;
     const std::unique_ptr<QGuiApplication> app = guiApplication();
     try {
         stats::ProbeVolume();
         list::WatchedList list;
-        list::loadList(list, *listPath);
+        list::loadList(list, listPath);
+        if (list.count() == 0) {
+            out().write("The list is empty.\n");
+            return out().finish() ? kExitOk : kExitFailed;
+        }
 
         output::TQRListForm form(list);
         output::ReportRow = 0;
         output::ReportTotals = {};
         form.QRLabel1.setText("File " + QFile::decodeName(QByteArray::fromStdString(
-                                            std::string(platform::bareName(*listPath)))));
+                                            std::string(platform::bareName(listPath)))));
         output::PrepareOptions options;
         options.paper = output::localePaperSize();
         const std::optional<output::PreparedReport> prepared =
             output::prepareReport(form.QuickReport, options);
         if (!prepared) return fail("report: preparation stopped");
 
-        QString error;
-        const QString pdf = QFile::decodeName(QByteArray::fromStdString(*pdfPath));
-        std::unique_ptr<output::PrintJob> job = output::startPdfJob(
-            pdf, prepared->geometry.pageSize, form.QuickReport.ReportTitle, error);
-        if (!job) return fail(error.toStdString());
+        // The whole document is made in memory and written once it is complete.
+        QByteArray pdf;
+        QBuffer buffer(&pdf);
+        buffer.open(QIODevice::WriteOnly);
+        std::unique_ptr<output::PrintJob> job =
+            output::startPdfJob(&buffer, prepared->geometry.pageSize, form.QuickReport.ReportTitle);
+        if (!job) return fail("Cannot create file " + *pdfPath);
         const std::vector<QPicture> pages = output::recordPages(*prepared);
         if (output::printPages(pages, prepared->geometry.paper, *job, nullptr) !=
             output::PrintOutcome::Done)
             return fail("Cannot write file " + *pdfPath);
-        return 0;
+        job.reset();
+        buffer.close();
+        return writePdf(*pdfPath, pdf);
     } catch (const std::bad_alloc&) {
         return outOfMemory();
     } catch (const std::exception& e) {

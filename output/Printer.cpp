@@ -129,13 +129,14 @@ class SystemPrintBackend : public PrintBackend {
 class PdfJob : public PainterJob {
   public:
     PdfJob(const QString& path, const QPageSize& paper, const QString& title) : m_writer(path) {
-        m_writer.setPageSize(paper);
-        m_writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        m_writer.setResolution(300);
-        m_writer.setTitle(title);
-        m_writer.setCreator(QStringLiteral("Pelmora"));
+        setUp(paper, title, QMarginsF(0, 0, 0, 0));
+    }
+    PdfJob(QIODevice* device, const QPageSize& paper, const QString& title, double marginMm)
+        : m_writer(device) {
+        setUp(paper, title, QMarginsF(marginMm, marginMm, marginMm, marginMm));
     }
     bool begin() { return m_painter.begin(&m_writer); }
+    // The painter's origin is the margin's corner; width() and height() are inside it.
     QRectF printableArea() const override {
         return QRectF(0, 0, m_writer.width(), m_writer.height());
     }
@@ -143,6 +144,14 @@ class PdfJob : public PainterJob {
     bool finish() override { return m_painter.end(); }
 
   private:
+    void setUp(const QPageSize& paper, const QString& title, const QMarginsF& margins) {
+        m_writer.setPageSize(paper);
+        m_writer.setPageMargins(margins, QPageLayout::Millimeter);
+        m_writer.setResolution(300);
+        m_writer.setTitle(title);
+        m_writer.setCreator(QStringLiteral("Pelmora"));
+    }
+
     QPdfWriter m_writer;
 };
 
@@ -166,6 +175,13 @@ std::unique_ptr<PrintJob> startPdfJob(const QString& path, const QPageSize& pape
         error = "Cannot create file " + path;
         return nullptr;
     }
+    return job;
+}
+
+std::unique_ptr<PrintJob> startPdfJob(QIODevice* device, const QPageSize& paper,
+                                      const QString& title) {
+    auto job = std::make_unique<PdfJob>(device, paper, title, kPdfMarginMm);
+    if (!job->begin()) return nullptr;
     return job;
 }
 

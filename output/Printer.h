@@ -2,6 +2,7 @@
 // sits behind PrintBackend so that tests can take the pages instead of a real printer.
 #pragma once
 
+#include <QIODevice>
 #include <QPageSize>
 #include <QPicture>
 #include <QRectF>
@@ -50,6 +51,15 @@ void setPrintBackend(PrintBackend* backend);
 // `error` when the file cannot be written.
 std::unique_ptr<PrintJob> startPdfJob(const QString& path, const QPageSize& paper,
                                       const QString& title, QString& error);
+
+// The margin on every side of a stand-alone PDF's pages, that of a typical printer (a quarter
+// inch), so that no text touches the paper's edge when the file is printed.
+inline constexpr double kPdfMarginMm = 6.35;
+
+// A job writing a PDF of `paper`'s size to `device` (open for writing, not owned), the pages
+// scaled into the paper less kPdfMarginMm on every side.
+std::unique_ptr<PrintJob> startPdfJob(QIODevice* device, const QPageSize& paper,
+                                      const QString& title);
 
 // Print job names are limited to 31 characters.
 QString printJobName(const QString& title);

@@ -103,3 +103,50 @@ TEST_F(ReportCli, FailuresExitWithStatusOneAndAMessage) {
     r = run(cli(), {"report", path("LIST.PML")}, path(""));
     EXPECT_EQ(r.status, 2);
 }
+
+TEST_F(ReportCli, EmptyListStdoutFullDiskAndMargins) {
+    // An empty list: the message, no PDF, and nothing on stderr.
+    tree.write("EMPTY.PML", "");
+    ProcessRun r = run(cli(), {"report", path("EMPTY.PML"), "-o", path("e.pdf")}, path(""));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "The list is empty.\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(QFile::exists(path("e.pdf")));
+
+    put("data/A/f", 100);
+    tree.write("LIST.PML", tree.path("data/A") + "\r\n");
+    // A report that cannot be written in full fails.
+    r = run(cli(), {"report", path("LIST.PML"), "-o", "/dev/full"}, path(""));
+    EXPECT_EQ(r.status, 3);
+
+    // "-o -": the PDF on stdout; a successful report is silent, even without XDG_RUNTIME_DIR.
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("XDG_RUNTIME_DIR");
+    env.insert("LC_ALL", "C.UTF-8");
+    p.setProcessEnvironment(env);
+    p.setStandardOutputFile(path("stdout.pdf"));
+    p.start(cli(), {"report", path("LIST.PML"), "-o", "-"});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(p.readAllStandardError()), "");
+
+    // No word lies within 6.35 mm (18 points) of the paper's edge.
+    const ProcessRun box = run("pdftotext", {"-bbox", path("stdout.pdf"), "-"}, path(""));
+    ASSERT_EQ(box.status, 0);
+    const QRegularExpression page(R"re(<page width="([\d.]+)" height="([\d.]+)")re");
+    const QRegularExpressionMatch size = page.match(box.out);
+    ASSERT_TRUE(size.hasMatch());
+    const double width = size.captured(1).toDouble(), height = size.captured(2).toDouble();
+    const QRegularExpression word(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)")re");
+    int words = 0;
+    for (auto it = word.globalMatch(box.out); it.hasNext(); ++words) {
+        const QRegularExpressionMatch m = it.next();
+        EXPECT_GE(m.captured(1).toDouble(), 18.0 - 0.5);
+        EXPECT_GE(m.captured(2).toDouble(), 18.0 - 0.5);
+        EXPECT_LE(m.captured(3).toDouble(), width - 18.0 + 0.5);
+        EXPECT_LE(m.captured(4).toDouble(), height - 18.0 + 0.5);
+    }
+    EXPECT_GT(words, 5);
+}
