@@ -32,11 +32,6 @@ struct Counting {
 // Counts `dir`; raises stats::Cancelled when SIGINT or SIGTERM arrives.
 stats::CountResult countDirectory(std::string_view dir, const Counting& counting);
 
-// The progress line's text (without the cursor moves) for `width` columns: the entries and bytes
-// so far and the directory being read, its beginning cut off when the line would be too long.
-std::string progressText(std::int64_t entries, std::uint64_t bytes, std::string_view dir,
-                         std::size_t width);
-
 // Says on stderr which directories could not be read: one line per kept error,
 // "cannot read directory 'PATH': REASON", and one more when more were found than kept.
 void reportErrors(std::string_view dir, const stats::CountResult& result);
