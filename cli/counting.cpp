@@ -1,10 +1,19 @@
 #include "cli/counting.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "cli/commands.h"
 #include "cli/signals.h"
+#include "cli/progress.h"
 
 namespace pelmora::cli {
 
@@ -17,7 +26,74 @@ class StringSink : public output::DataSink {
     void close() override {}
 };
 
+void writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // a progress line that cannot be shown is no error
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+std::size_t terminalWidth() {
+    struct winsize ws {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
 }  // namespace
+
+// The status line on a terminal's stderr while a count runs: shown at once, brought up to date
+// every 100 ms from the engine's running figures, erased when the count ends (or is stopped).
+class ProgressLine {
+  public:
+    ProgressLine(std::string_view dir, stats::CountProgress& progress)
+        : m_progress(progress), m_width(terminalWidth()) {
+        show(0, 0, dir);
+        m_thread = std::thread([this] { run(); });
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    ~ProgressLine() {
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+        writeAll(STDERR_FILENO, "\r\033[K");
+    }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> g(m_lock);
+        m_progress.wantDirectory.store(true, std::memory_order_relaxed);
+        while (!m_wake.wait_for(g, std::chrono::milliseconds(100), [this] { return m_done; })) {
+            std::string dir;
+            {
+                std::lock_guard<std::mutex> d(m_progress.lock);
+                dir = m_progress.directory;
+            }
+            m_progress.wantDirectory.store(true, std::memory_order_relaxed);
+            if (dir.empty()) dir = m_last;
+            show(m_progress.entries.load(std::memory_order_relaxed),
+                 m_progress.bytes.load(std::memory_order_relaxed), dir);
+        }
+    }
+
+    void show(std::int64_t entries, std::uint64_t bytes, std::string_view dir) {
+        m_last = dir;
+        writeAll(STDERR_FILENO, "\r" + progressText(entries, bytes, dir, m_width) + "\033[K");
+    }
+
+    stats::CountProgress& m_progress;
+    const std::size_t m_width;
+    std::string m_last;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
 
 bool parseJobs(const std::string& text, unsigned& jobs) {
     unsigned value = 0;
@@ -55,6 +131,10 @@ stats::CountResult countDirectory(std::string_view dir, const Counting& counting
     options.jobs = counting.jobs != 0 ? counting.jobs : defaultJobs();
     options.allocated = counting.diskUsage;
     options.cancel = &interrupted();
+    if (counting.quiet || ::isatty(STDERR_FILENO) == 0) return stats::count(dir, options);
+    stats::CountProgress progress;
+    options.progress = &progress;
+    const ProgressLine line(dir, progress);
     return stats::count(dir, options);
 }
 

@@ -2,6 +2,7 @@
 // interruption (and the progress line), and the messages of the directories it could not read.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 

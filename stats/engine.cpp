@@ -20,10 +20,22 @@ CountResult countSequential(std::string_view dir, const CountOptions& options) {
     CountResult result;
     detail::ByteSum bytes;
     detail::AllocationSum allocation;
-    auto entry = [&](const TSearchRec& rec, std::string_view) {
+    // The progress figures not handed over yet.
+    std::int64_t batchEntries = 0;
+    std::uint64_t batchBytes = 0;
+    auto entry = [&](const TSearchRec& rec, std::string_view prefix) {
         if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed))
             throw Cancelled();
         if (!rec.Name.empty() && rec.Name.front() == '.') return;
+        if (options.progress != nullptr) {
+            batchBytes += static_cast<std::uint64_t>(rec.Size);
+            if (++batchEntries == 256) {
+                options.progress->add(batchEntries, batchBytes,
+                                      prefix.substr(0, prefix.empty() ? 0 : prefix.size() - 1));
+                batchEntries = 0;
+                batchBytes = 0;
+            }
+        }
         bytes.add(rec.Size);
         if (rec.Attr & faDirectory)
             ++result.directories;
@@ -43,6 +55,7 @@ CountResult countSequential(std::string_view dir, const CountOptions& options) {
     if (options.descriptorBudget) walk.descriptorBudget = *options.descriptorBudget;
     walk.onError = error;
     WalkTree(platform::joinPattern(dir, "*.*"), AttrAll, entry, walk);
+    if (options.progress != nullptr) options.progress->add(batchEntries, batchBytes, dir);
     result.byteTotal = bytes.total();
     if (options.allocated) result.allocatedBytes = allocation.total();
     return result;

@@ -28,6 +28,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <stdexcept>
@@ -37,6 +38,30 @@
 #include "stats/real48.h"
 
 namespace pelmora::stats {
+
+// The running figures of a count, for a progress display: entries and bytes counted so far
+// (added once per directory read, or every few hundred entries of the one-thread walk), and on
+// request the path of a directory being read. Read them from any thread while the count runs.
+struct CountProgress {
+    std::atomic<std::int64_t> entries{0};
+    std::atomic<std::uint64_t> bytes{0};
+    // Set it to have the next directory the count reaches write its path (the start text, '/'
+    // and the names below it) into `directory` under `lock`; the count clears it then.
+    std::atomic<bool> wantDirectory{false};
+    std::mutex lock;
+    std::string directory;
+
+    // Called by the count: adds a batch and hands over `path` (when not empty) if asked for.
+    void add(std::int64_t moreEntries, std::uint64_t moreBytes, std::string_view path) {
+        entries.fetch_add(moreEntries, std::memory_order_relaxed);
+        bytes.fetch_add(moreBytes, std::memory_order_relaxed);
+        if (!path.empty() && wantDirectory.load(std::memory_order_relaxed) &&
+            wantDirectory.exchange(false, std::memory_order_relaxed)) {
+            std::lock_guard<std::mutex> g(lock);
+            directory.assign(path);
+        }
+    }
+};
 
 struct CountOptions {
     // Threads that share the work: 0 = defaultJobs(), started only once the count has run for
@@ -53,6 +78,9 @@ struct CountOptions {
     // true the count stops and count() raises Cancelled, after closing what it opened. A signal
     // handler may set it. nullptr: the count runs to its end.
     const std::atomic<bool>* cancel = nullptr;
+    // When set, the count adds its figures to it as it goes. A count that is repeated (a tree
+    // beyond 2^40 bytes) adds them twice.
+    CountProgress* progress = nullptr;
 };
 
 // What count() raises when CountOptions::cancel stopped it.

@@ -147,6 +147,7 @@ class ParallelCount {
           m_rootPrefix(platform::directoryPart(platform::joinPattern(dir, "*.*"))),
           m_allocated(options.allocated),
           m_cancel(options.cancel),
+          m_progress(options.progress),
           m_budget(options.descriptorBudget.value_or(defaultDescriptorBudget())),
           m_jobs(std::max(1u, jobs)),
           // A count whose threads the caller left to the engine starts them only once it has
@@ -709,6 +710,8 @@ class ParallelCount {
         const unsigned fields = m_allocated ? platform::kStatAllocation : platform::kStatBasic;
         int failed = 0;
         std::uint32_t index = 0;
+        const std::int64_t entriesBefore = me.dirs + me.files;
+        const unsigned __int128 bytesBefore = me.bytes;
         reader.reset(fd);
         platform::DirEntry e;
         while (reader.next(e)) {
@@ -738,6 +741,14 @@ class ParallelCount {
         }
         if (reader.error() != 0 && failed == 0) failed = reader.error();
         if (failed != 0) recordError(me, node, failed);
+        if (m_progress != nullptr) {
+            const std::int64_t entries = me.dirs + me.files - entriesBefore;
+            const auto bytes = static_cast<std::uint64_t>(me.bytes - bytesBefore);
+            if (m_progress->wantDirectory.load(std::memory_order_relaxed))
+                m_progress->add(entries, bytes, pathOf(node));
+            else
+                m_progress->add(entries, bytes, {});
+        }
     }
 
     void recordError(Worker& me, const Node* node, int err) {
@@ -754,6 +765,7 @@ class ParallelCount {
     const std::string m_rootPrefix;  // the start text with its '/', as the walk's prefixes
     const bool m_allocated;
     const std::atomic<bool>* const m_cancel;
+    CountProgress* const m_progress;
     const std::size_t m_budget;
     const std::size_t m_jobs;
     const std::chrono::steady_clock::time_point m_threadsFrom;

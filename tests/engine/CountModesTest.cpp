@@ -276,3 +276,25 @@ TEST(CountShortOfDescriptors, EightThreadsWithAFewDescriptorsToSpareCountEveryth
 }
 
 }  // namespace
+
+namespace {
+
+// The running figures end at the result's, in batches of any size (here more than one batch of
+// the one-thread walk), and a directory asked for before the count is one below the start.
+TEST_P(CountModes, RunningFiguresEndAtTheResult) {
+    TempTree t;
+    for (int i = 0; i < 300; ++i) put(t, "R/a/f" + std::to_string(i), i);
+    put(t, "R/b/c/g", 7);
+    pelmora::stats::CountProgress progress;
+    progress.wantDirectory = true;
+    pelmora::stats::CountOptions options = GetParam().options();
+    options.progress = &progress;
+    const CountResult r = count(t.root() + "/R", options);
+    EXPECT_EQ(progress.entries.load(), r.directories + r.files);
+    EXPECT_EQ(r.directories + r.files, 304);
+    EXPECT_EQ(static_cast<double>(progress.bytes.load()), r.byteTotal.toDouble());
+    EXPECT_FALSE(progress.wantDirectory.load());
+    EXPECT_EQ(progress.directory.rfind(t.root() + "/R", 0), 0u) << progress.directory;
+}
+
+}  // namespace
