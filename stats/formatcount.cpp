@@ -23,11 +23,17 @@ std::string group(const std::string& digits) {
 std::string formatDigits(bool negative, const std::string& digits) {
     if (digits.size() > 18) {
         // Beyond 18 integer digits the general (exponent) form is written.
+        // The sign and the digits are joined by appending: GCC 12 warns (-Wrestrict) about the
+        // inlined `"-" + string` at -O2.
+        std::string number(negative ? "-" : "");
+        number += digits;
         char buf[64];
-        std::snprintf(buf, sizeof buf, "%.15E", std::stod((negative ? "-" : "") + digits));
+        std::snprintf(buf, sizeof buf, "%.15E", std::stod(number));
         return buf;
     }
-    return (negative ? "-" : "") + group(digits);
+    std::string text(negative ? "-" : "");
+    text += group(digits);
+    return text;
 }
 
 }  // namespace
