@@ -9,7 +9,8 @@ eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 export CFLAGS="$CPPFLAGS $CFLAGS" CXXFLAGS="$CPPFLAGS $CXXFLAGS" LDFLAGS
 
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DPELMORA_TESTS=OFF -DPELMORA_BENCH=OFF -DPELMORA_FUZZ=OFF -DPELMORA_ICONS=ON >/dev/null
+  -DPELMORA_TESTS=OFF -DPELMORA_BENCH=OFF -DPELMORA_FUZZ=OFF -DPELMORA_ICONS=ON \
+  -DPELMORA_WERROR="${PELMORA_WERROR:-OFF}" >/dev/null
 ninja -C build-package
 rm -rf build-package/cpack
 (cd build-package && cpack -G DEB -B "$PWD/cpack" >/dev/null)
