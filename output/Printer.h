@@ -1,9 +1,11 @@
-// Where recorded report pages go: the system's current printer, or a PDF file. The printer
-// sits behind PrintBackend so that tests can take the pages instead of a real printer.
+// Where recorded report pages go: a print job, which is a PDF file here or the system's current
+// printer (output/gui/SystemPrinter.h, above this library). The printer sits behind
+// PrintBackend so that tests can take the pages instead of a real printer.
 #pragma once
 
 #include <QIODevice>
 #include <QPageSize>
+#include <QPainter>
 #include <QPicture>
 #include <QRectF>
 #include <QString>
@@ -11,8 +13,6 @@
 #include <vector>
 
 #include "output/ReportEngine.h"
-
-class QPainter;
 
 namespace pelmora::output {
 
@@ -32,6 +32,18 @@ class PrintJob {
     virtual QString failure() const { return {}; }
 };
 
+// A job drawn with a painter of its own, begun on the job's device by the subclass.
+class PainterJob : public PrintJob {
+  public:
+    QPainter& painter() override { return m_painter; }
+    void abort() override {
+        if (m_painter.isActive()) m_painter.end();
+    }
+
+  protected:
+    QPainter m_painter;
+};
+
 class PrintBackend {
   public:
     virtual ~PrintBackend() = default;
@@ -41,11 +53,6 @@ class PrintBackend {
     virtual std::unique_ptr<PrintJob> startJob(const QString& name, const QPageSize& paper,
                                                QString& error) = 0;
 };
-
-// The backend in force: the system's printers unless a test has set its own.
-PrintBackend& printBackend();
-// Replaces the backend in force; nullptr restores the system's. Not owned.
-void setPrintBackend(PrintBackend* backend);
 
 // A job writing a PDF file of `paper`'s size with no margins; nullptr with the reason in
 // `error` when the file cannot be written.
@@ -73,7 +80,5 @@ PrintOutcome printPages(const std::vector<QPicture>& pages, const QSizeF& paper,
 
 // Paper named by the locale (LC_PAPER): Letter where the locale's paper is Letter, else A4.
 QPageSize localePaperSize();
-// The default paper of the system's current printer, or the locale's without a printer.
-QPageSize defaultPaperSize();
 
 }  // namespace pelmora::output

@@ -2,7 +2,8 @@
 // header, detail, summary, page footer), each a height and a frame with labels on it. The
 // engine asks its owner for one row at a time (OnNeedData) and lays the bands out on pages.
 // Everything here is plain layout: no painting (ReportPainter paints a laid-out page), no
-// windows (ReportPreview shows and prints the pages).
+// windows (the preview window, output/gui/ReportPreview.h in the library above this one,
+// shows and prints the pages).
 //
 // Units are form pixels: the report is designed at 96 pixels per inch, and a painter scales
 // that design to the device it paints on.
@@ -77,7 +78,7 @@ struct TQRBand {
 };
 
 // Progress of a preparation or a print run: a window with a caption, a text and a Cancel
-// button in the program, nothing in a test or a headless run.
+// button in the program (TQRProgressWindow, output/gui), nothing in a test or a headless run.
 class ProgressSink {
   public:
     virtual ~ProgressSink() = default;
@@ -88,7 +89,8 @@ class ProgressSink {
 };
 
 // The engine's printer object, one for the process: the caption of the progress windows
-// (a window takes the caption set when it opens) and the preview's Save and Load buttons.
+// (a window takes the caption set when it opens) and the switches of the preview's Save and
+// Load buttons, kept here for the windows in output/gui to read.
 class TQRPrinter {
   public:
     static const QString kOwnCaption;  // the caption before anyone sets one
@@ -155,14 +157,6 @@ class TQuickReport {
     // Called once per preparation, after its progress window opens; PrintReport is preset
     // true, and false stops the preparation.
     std::function<void(bool& PrintReport)> BeforePrint;
-
-    // Prepares the pages with a progress window, then shows them in the preview window,
-    // modally; the pages are discarded when the window closes. Returns at once after a
-    // cancelled preparation, and when a preparation or preview of any report is already
-    // running.
-    void Preview();
-    // True while a preparation or preview of any report runs.
-    static bool previewRunning();
 };
 
 struct PrepareOptions {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "output/Report.h"
+#include "output/gui/ReportPreview.h"
 #include "ui/Unit1.h"
 
 namespace pelmora::ui {
@@ -11,7 +12,7 @@ void TForm1::CreateReportClick() {
     if (m_watchedList.count() == 0) return;
     // One report at a time: a second Create Report while one is prepared or previewed is
     // refused, so that it cannot reset the running state under the first.
-    if (output::TQuickReport::previewRunning()) return;
+    if (output::previewRunning()) return;
     output::ReportRow = 0;
     output::ReportTotals = {};
     // Start-up creates the report form over this window's list; a window built without one
@@ -22,7 +23,7 @@ void TForm1::CreateReportClick() {
         output::QRListForm = own.get();
     }
     output::QRListForm->QRLabel1.setText("File " + FileNameLabel->text());
-    output::QRListForm->QuickReport.Preview();
+    output::previewReport(output::QRListForm->QuickReport);
 }
 
 }  // namespace pelmora::ui

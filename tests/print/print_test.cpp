@@ -16,7 +16,7 @@
 
 #include "output/Report.h"
 #include "output/ReportPainter.h"
-#include "output/ReportPreview.h"
+#include "output/gui/ReportPreview.h"
 #include "tests/print/PrintQueue.h"
 #include "tests/ui/ShellFixture.h"
 

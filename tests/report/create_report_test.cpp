@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "output/Report.h"
-#include "output/ReportPreview.h"
+#include "output/gui/ReportPreview.h"
 #include "tests/ui/ShellFixture.h"
 
 using namespace pelmora;

@@ -16,7 +16,8 @@
 #include "output/Printer.h"
 #include "output/Report.h"
 #include "output/ReportPainter.h"
-#include "output/ReportPreview.h"
+#include "output/gui/ReportPreview.h"
+#include "output/gui/SystemPrinter.h"
 #include "stats/counting.h"
 #include "tests/report/ReportTestSupport.h"
 #include "tests/support/ScriptedDialogs.h"
@@ -331,11 +332,11 @@ TEST_F(Prepared, PreviewOpensMaximisedOnPageOneAndRefusesASecondReportMeanwhile)
         ++previews;
         maximised = preview->windowState().testFlag(Qt::WindowMaximized);
         page = preview->currentPage();
-        form.QuickReport.Preview();  // refused: a report is already in its preview
+        previewReport(form.QuickReport);  // refused: a report is already in its preview
         preview->reject();
     });
     closer.start(0);
-    form.QuickReport.Preview();
+    previewReport(form.QuickReport);
     closer.stop();
     EXPECT_EQ(previews, 1);
     EXPECT_TRUE(maximised);

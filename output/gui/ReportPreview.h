@@ -1,5 +1,5 @@
-// The report engine's windows: the progress window of a preparation or print run, and the
-// preview window that shows the prepared pages and prints them.
+// The report engine's windows: the progress window of a preparation or print run, the
+// preview window that shows the prepared pages and prints them, and the preview operation.
 #pragma once
 
 #include <QDialog>
@@ -85,5 +85,12 @@ class TQRPreview : public QDialog {
     QToolButton* m_last;
     QLabel* m_indicator;
 };
+
+// Prepares the pages of `report` with a progress window, then shows them in the preview window,
+// modally; the pages are discarded when the window closes. Returns at once after a cancelled
+// preparation, and when a preparation or preview of any report is already running.
+void previewReport(TQuickReport& report);
+// True while a preparation or preview of any report runs.
+bool previewRunning();
 
 }  // namespace pelmora::output

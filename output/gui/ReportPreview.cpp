@@ -1,4 +1,4 @@
-#include "output/ReportPreview.h"
+#include "output/gui/ReportPreview.h"
 
 #include <QApplication>
 #include <QDataStream>
@@ -17,6 +17,7 @@
 
 #include "output/Printer.h"
 #include "output/ReportPainter.h"
+#include "output/gui/SystemPrinter.h"
 #include "platform/gui/dialogs.h"
 
 namespace pelmora::output {
@@ -374,11 +375,11 @@ namespace {
 bool g_previewRunning = false;
 }  // namespace
 
-bool TQuickReport::previewRunning() {
+bool previewRunning() {
     return g_previewRunning;
 }
 
-void TQuickReport::Preview() {
+void previewReport(TQuickReport& report) {
     if (g_previewRunning) return;
     g_previewRunning = true;
     struct Release {
@@ -389,9 +390,9 @@ void TQuickReport::Preview() {
     PrepareOptions options;
     options.progress = &progress;
     options.paper = defaultPaperSize();
-    std::optional<PreparedReport> prepared = prepareReport(*this, options);
+    std::optional<PreparedReport> prepared = prepareReport(report, options);
     if (!prepared) return;
-    TQRPreview preview(recordPages(*prepared), prepared->geometry, ReportTitle,
+    TQRPreview preview(recordPages(*prepared), prepared->geometry, report.ReportTitle,
                        QApplication::activeWindow());
     // Maximised; the geometry also covers desktops that leave window states to no manager.
     if (const QScreen* screen = preview.screen()) preview.setGeometry(screen->availableGeometry());
