@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "pelmora/version.h"
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/cli/CliTree.h"
 #include "tests/support/TempTree.h"
 

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/cli/CliTree.h"
 #include "tests/support/TempTree.h"
 

@@ -11,7 +11,7 @@
 
 #include "cli/progress.h"
 #include "tests/cli/CliTree.h"
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempTree.h"
 
 namespace {

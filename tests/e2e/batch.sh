@@ -13,7 +13,7 @@ bin=$(cd "$bin" && pwd)
 
 if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
     echo "SKIP: Xvfb or xdotool is not installed"
-    exit 0
+    exit 77
 fi
 
 # Allocations the system libraries keep for the whole process are not the program's leaks.

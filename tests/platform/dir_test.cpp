@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/dir.h"
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora::platform;

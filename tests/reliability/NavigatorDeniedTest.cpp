@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "tests/nav/NavFixture.h"
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 
 using namespace navtest;
 using pelmora::ui::TDirectoryListBox;

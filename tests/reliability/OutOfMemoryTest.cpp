@@ -19,7 +19,7 @@
 #include "list/listfile.h"
 #include "list/watchedlist.h"
 #include "output/DataFile.h"
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/reliability/FailingAllocations.h"
 #include "tests/support/TempTree.h"
 #include "tests/ui/ShellFixture.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempTree.h"
 #include "tests/ui/ShellFixture.h"
 

@@ -2,14 +2,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <set>
 #include <stdexcept>
+#include <vector>
 
 namespace pelmora::test {
 
@@ -22,18 +24,83 @@ TempTree::TempTree() {
 }
 
 TempTree::~TempTree() {
-    // Make everything writable again so that nothing stops the removal.
-    nftw(
-        m_root.c_str(),
-        [](const char* p, const struct stat* st, int type, FTW*) {
-            if (type == FTW_D || type == FTW_DNR) chmod(p, (st->st_mode & 07777) | 0700);
-            return 0;
-        },
-        64, FTW_PHYS);
-    nftw(
-        m_root.c_str(),
-        [](const char* p, const struct stat*, int, FTW*) { return ::remove(p) == 0 ? 0 : 0; }, 64,
-        FTW_DEPTH | FTW_PHYS);
+    removeTree(m_root);
+}
+
+bool removeTree(const std::string& root) {
+    // Works through descriptors, never through path texts, so that no depth is too deep: one
+    // directory open at a time, the names of the way down kept, and each directory removed
+    // from its parent once it is empty. Directories are made writable and searchable before
+    // they are entered; a name that cannot be removed (a mount point) is passed over.
+    struct stat rootStat {};
+    if (::lstat(root.c_str(), &rootStat) != 0) return errno == ENOENT;
+    if (!S_ISDIR(rootStat.st_mode)) return ::unlink(root.c_str()) == 0;
+    ::chmod(root.c_str(), (rootStat.st_mode & 07777) | 0700);
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+
+    struct Level {
+        std::string name;            // of this directory in its parent
+        std::set<std::string> kept;  // of entries below it that could not be removed
+    };
+    std::vector<Level> way{{"", {}}};  // way.back() is the directory `fd` refers to
+    bool complete = true;
+    while (fd >= 0) {
+        // Removes what is not a directory; stops at the first directory to go into.
+        std::string down;
+        const int listed = ::dup(fd);
+        DIR* d = listed >= 0 ? ::fdopendir(listed) : nullptr;
+        if (d == nullptr) {
+            if (listed >= 0) ::close(listed);
+        } else {
+            while (dirent* e = ::readdir(d)) {
+                const std::string n = e->d_name;
+                if (n == "." || n == ".." || way.back().kept.count(n) != 0) continue;
+                struct stat st {};
+                if (::fstatat(fd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                if (S_ISDIR(st.st_mode)) {
+                    ::fchmodat(fd, n.c_str(), (st.st_mode & 07777) | 0700, 0);
+                    down = n;
+                    break;
+                }
+                if (::unlinkat(fd, n.c_str(), 0) != 0) {
+                    way.back().kept.insert(n);
+                    complete = false;
+                }
+            }
+            ::closedir(d);
+        }
+        if (!down.empty()) {
+            const int sub =
+                ::openat(fd, down.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) {
+                ::close(fd);
+                fd = sub;
+                way.push_back({down, {}});
+                continue;
+            }
+            way.back().kept.insert(down);
+            complete = false;
+            continue;
+        }
+        // Nothing left to go into: up one level, and this directory goes.
+        if (way.size() == 1) {
+            ::close(fd);
+            fd = -1;
+            break;
+        }
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = up;
+        const std::string name = way.back().name;
+        way.pop_back();
+        if (fd < 0) return false;
+        if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) {
+            way.back().kept.insert(name);
+            complete = false;
+        }
+    }
+    return ::rmdir(root.c_str()) == 0 && complete;
 }
 
 std::string TempTree::path(const std::string& relative) const {

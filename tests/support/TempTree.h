@@ -30,6 +30,10 @@ class TempTree {
     std::string m_root;
 };
 
+// Removes `root` with everything below it, however deep (no path longer than `root` is ever
+// used), making directories writable first; true when nothing is left.
+bool removeTree(const std::string& root);
+
 // Reads a whole file as bytes ("" when it cannot be read).
 std::string readFile(const std::string& path);
 

@@ -1,4 +1,5 @@
-// Shared main of every test program: a QApplication on the offscreen platform, then GoogleTest.
+// Shared main of the test programs with windows: a QApplication on the offscreen platform,
+// then GoogleTest.
 #include <QApplication>
 #include <clocale>
 #include <cstdlib>

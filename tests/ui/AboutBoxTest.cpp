@@ -3,9 +3,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 
 #include "platform/ioerror.h"
+#include "tests/support/ModalAnswer.h"
 #include "tests/ui/ShellFixture.h"
 #include "ui/about.h"
 
@@ -24,11 +24,9 @@ bool failingRegistry(std::string_view, std::string_view, std::string_view) {
     throw platform::PelmoraError("Failed to create key X");
 }
 
-// Presses `key` in the modal window once its event loop runs.
-void pressInModalWhenShown(int key, bool* seen) {
-    QTimer::singleShot(0, [key, seen] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) return;
+// Presses `key` in the modal window once it is shown.
+std::unique_ptr<ModalAnswer> pressInModalWhenShown(int key, bool* seen) {
+    return whenModalShown<QWidget>([key, seen](QWidget* modal) {
         *seen = true;
         QWidget* target = modal->focusWidget() != nullptr ? modal->focusWidget() : modal;
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
@@ -82,7 +80,7 @@ TEST_F(AboutBox, HelpAboutShowsItModallyAndEnterClosesIt) {
     ui::TAboutBox box(nullptr, &f);
     f.setAboutBox(&box);
     bool seen = false;
-    pressInModalWhenShown(Qt::Key_Return, &seen);
+    const auto answer = pressInModalWhenShown(Qt::Key_Return, &seen);
     f.About1->trigger();
     EXPECT_TRUE(seen);
     EXPECT_FALSE(box.isVisible());
@@ -92,9 +90,7 @@ TEST_F(AboutBox, HelpAboutShowsItModallyAndEnterClosesIt) {
 TEST_F(AboutBox, EscapeDoesNotCloseIt) {
     ui::TAboutBox box;
     bool seen = false;
-    QTimer::singleShot(0, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) return;
+    const auto answer = whenModalShown<QWidget>([&](QWidget* modal) {
         seen = true;
         QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QApplication::sendEvent(modal, &esc);

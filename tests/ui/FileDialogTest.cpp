@@ -4,12 +4,12 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QTimer>
 #include <functional>
 
 #include <gtest/gtest.h>
 
 #include "platform/gui/dialogs.h"
+#include "tests/support/ModalAnswer.h"
 #include "tests/support/TempTree.h"
 
 namespace pelmora::test {
@@ -33,10 +33,8 @@ QStringList shownFilters(QFileDialog* d) {
     return out;
 }
 
-void whenDialogShown(std::function<void(QFileDialog*)> act, bool* seen) {
-    QTimer::singleShot(0, [act, seen] {
-        auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (d == nullptr) return;
+std::unique_ptr<ModalAnswer> whenDialogShown(std::function<void(QFileDialog*)> act, bool* seen) {
+    return whenModalShown<QFileDialog>([act, seen](QFileDialog* d) {
         *seen = true;
         act(d);
     });
@@ -50,7 +48,7 @@ TEST(FileDialogs, SaveAddsTheDefaultExtensionAndReturnsTheFullPath) {
     QString preset;
     QStringList filters;
     bool nonNative = false;
-    whenDialogShown(
+    const auto answer = whenDialogShown(
         [&](QFileDialog* d) {
             EXPECT_EQ(d->windowTitle(), "Save Directory List");
             filters = shownFilters(d);
@@ -83,7 +81,7 @@ TEST(FileDialogs, AllFilesListsNamesWithoutAFullStop) {
     } cases[] = {
         {0, "LIST.PML", true}, {0, "README", false}, {1, "README", true}, {1, "list.pml", true}};
     bool seen = false;
-    whenDialogShown(
+    const auto answer = whenDialogShown(
         [&](QFileDialog* d) {
             auto* model = d->findChild<QFileSystemModel*>("qt_filesystem_model");
             for (const Case& c : cases) {
@@ -103,7 +101,7 @@ TEST(FileDialogs, AllFilesListsNamesWithoutAFullStop) {
 TEST(FileDialogs, CancellingGivesNothing) {
     TempTree tree;
     bool seen = false;
-    whenDialogShown([](QFileDialog* d) { d->reject(); }, &seen);
+    const auto answer = whenDialogShown([](QFileDialog* d) { d->reject(); }, &seen);
     EXPECT_FALSE(
         platform::qtDialogs().openFileName(listDialog(tree.root(), "Open Directory List")));
     EXPECT_TRUE(seen);
@@ -112,7 +110,7 @@ TEST(FileDialogs, CancellingGivesNothing) {
 TEST(FileDialogs, OpenAcceptsANameThatDoesNotExist) {
     TempTree tree;
     bool seen = false;
-    whenDialogShown(
+    const auto answer = whenDialogShown(
         [](QFileDialog* d) {
             EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptOpen);
             EXPECT_EQ(d->fileMode(), QFileDialog::AnyFile);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolTip>
+#include <cstdlib>
 
 #include "platform/locale.h"
 #include "tests/ui/ShellFixture.h"
@@ -94,10 +95,18 @@ TEST_F(MainWindow, WatchedListRowsAreSixteenPixelsHigh) {
 
 TEST_F(MainWindow, ALocaleChangeRereadsTheThousandsSeparator) {
     TForm1& f = createForm();
+    // A locale whose separator is known: C has none, which the program shows as ','.
+    const char* saved = std::getenv("LC_ALL");
+    const std::string keep = saved != nullptr ? saved : "";
+    ::setenv("LC_ALL", "C", 1);
     stats::setThousandsSeparator('#');
     QEvent change(QEvent::LocaleChange);
     QApplication::sendEvent(&f, &change);
-    EXPECT_EQ(stats::thousandsSeparator(), platform::localeThousandsSeparator());
+    EXPECT_EQ(stats::thousandsSeparator(), ',');
+    if (saved != nullptr)
+        ::setenv("LC_ALL", keep.c_str(), 1);
+    else
+        ::unsetenv("LC_ALL");
 }
 
 TEST_F(MainWindow, ResizingStretchesTheListAndKeepsThePanels) {

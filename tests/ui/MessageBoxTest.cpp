@@ -3,13 +3,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <functional>
 
 #include <gtest/gtest.h>
 
 #include "platform/gui/dialogs.h"
 #include "platform/gui/qtdialogs_p.h"
+#include "tests/support/ModalAnswer.h"
 
 namespace pelmora::test {
 namespace {
@@ -27,10 +27,8 @@ struct Seen {
 };
 
 // Once the next modal box runs, records what it shows and then does `act` to it.
-void whenShown(Seen& seen, std::function<void(QWidget*)> act) {
-    QTimer::singleShot(0, [&seen, act] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (box == nullptr) return;
+std::unique_ptr<ModalAnswer> whenShown(Seen& seen, std::function<void(QWidget*)> act) {
+    return whenModalShown<QWidget>([&seen, act](QWidget* box) {
         seen.shown = true;
         seen.title = box->windowTitle();
         for (auto* b : box->findChildren<QPushButton*>()) seen.buttons << b->text();
@@ -49,7 +47,7 @@ void press(QWidget* box, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifi
 
 TEST(MessageBoxes, ButtonsStandInTheFixedOrderWithTheirCaptions) {
     Seen seen;
-    whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Escape); });
+    const auto answer = whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Escape); });
     const int r = qtDialogs().messageDlg(
         "Save?", MsgDlgType::Confirmation,
         platform::mbCancel | platform::mbNo | platform::mbYes | platform::mbAll, 0);
@@ -76,7 +74,7 @@ TEST(MessageBoxes, EnterPressesOkElseYesAndEscapeCancelElseNoElseOk) {
     };
     for (const Case& c : cases) {
         Seen seen;
-        whenShown(seen, [&c](QWidget* box) { press(box, c.key); });
+        const auto answer = whenShown(seen, [&c](QWidget* box) { press(box, c.key); });
         EXPECT_EQ(qtDialogs().messageDlg("q", MsgDlgType::Information, c.buttons, 0), c.expected)
             << c.buttons;
         EXPECT_TRUE(seen.shown);
@@ -103,7 +101,7 @@ TEST(MessageBoxes, TheLetterOfAButtonAnswersAloneOrWithAlt) {
     for (const Case& c : cases) {
         Seen seen;
         bool openAfterStray = false;
-        whenShown(seen, [&](QWidget* box) {
+        const auto answer = whenShown(seen, [&](QWidget* box) {
             press(box, Qt::Key_X);  // no button has it
             openAfterStray = box->isVisible();
             press(box, c.key, c.modifiers);
@@ -117,7 +115,7 @@ TEST(MessageBoxes, TheLetterOfAButtonAnswersAloneOrWithAlt) {
 
 TEST(MessageBoxes, TheCloseBoxAnswersCancel) {
     Seen seen;
-    whenShown(seen, [](QWidget* box) { box->close(); });
+    const auto answer = whenShown(seen, [](QWidget* box) { box->close(); });
     EXPECT_EQ(
         qtDialogs().messageDlgEx("q", MsgDlgType::Information, platform::mbYes | platform::mbNo,
                                  platform::mbYes, platform::mbNo),
@@ -128,7 +126,7 @@ TEST(MessageBoxes, TheCloseBoxAnswersCancel) {
 TEST(MessageBoxes, ABoxWithoutCancelButtonIgnoresEscape) {
     Seen seen;
     bool stillOpen = false;
-    whenShown(seen, [&stillOpen](QWidget* box) {
+    const auto answer = whenShown(seen, [&stillOpen](QWidget* box) {
         press(box, Qt::Key_Escape);
         stillOpen = box->isVisible();
         box->findChild<QPushButton*>()->click();
@@ -143,7 +141,7 @@ TEST(MessageBoxes, ABoxWithoutCancelButtonIgnoresEscape) {
 
 TEST(MessageBoxes, TheNoticeHasNoIconAndOneOk) {
     Seen seen;
-    whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Escape); });
+    const auto answer = whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Escape); });
     qtDialogs().notice("The list is empty.");
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.title, "Pelmora");
@@ -155,7 +153,7 @@ TEST(MessageBoxes, TheNoticeHasNoIconAndOneOk) {
 
 TEST(MessageBoxes, TheErrorBoxEndsTheMessageWithAFullStop) {
     Seen seen;
-    whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Return); });
+    const auto answer = whenShown(seen, [](QWidget* box) { press(box, Qt::Key_Return); });
     qtDialogs().errorBox("Cannot open file /x/DEFAULT.PML");
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.title, "Pelmora");

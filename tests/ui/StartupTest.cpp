@@ -18,11 +18,6 @@ std::string namedList(std::string_view dir, std::string_view arg) {
     return std::string(dir) + "LIST_" + std::string(arg) + ".PML";
 }
 
-// True once the list-file loader reads files (it may still be a placeholder on this branch).
-bool loaderReadsFiles() {
-    return !list::parseListText("a\r\n").empty();
-}
-
 TEST_F(Startup, WithoutDefaultListTheListIsEmptyAndNothingIsShown) {
     ui::TForm1& f = createForm();
     EXPECT_EQ(list::ListFileName, programDir + "/DEFAULT.PML");
@@ -54,7 +49,6 @@ TEST_F(Startup, ADirectoryNamedLikeTheListCountsAsMissing) {
 }
 
 TEST_F(Startup, TheDefaultListBesideTheProgramIsLoaded) {
-    if (!loaderReadsFiles()) GTEST_SKIP() << "list-file loader not merged yet";
     tree.write("prog/DEFAULT.PML", "/b/two\r\n/a/one\r\n");
     ui::TForm1& f = createForm();
     EXPECT_EQ(f.watchedList().entries(), (std::vector<std::string>{"/a/one", "/b/two"}));
@@ -64,7 +58,6 @@ TEST_F(Startup, TheDefaultListBesideTheProgramIsLoaded) {
 }
 
 TEST_F(Startup, AnErrorWhileLoadingIsShownAndCreationCompletes) {
-    if (!loaderReadsFiles()) GTEST_SKIP() << "list-file loader not merged yet";
     if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
     const std::string pml = tree.write("prog/DEFAULT.PML", "/a\r\n");
     ASSERT_EQ(::chmod(pml.c_str(), 0), 0);

@@ -19,7 +19,7 @@
 #include "list/watchedlist.h"
 #include "output/DataFile.h"
 #include "platform/ioerror.h"
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;

@@ -19,7 +19,7 @@
 #include "platform/ioerror.h"
 #include "platform/locale.h"
 #include "stats/counting.h"
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "stats/engine.h"
-#include "tests/engine/EngineTestSupport.h"
-#include "tests/reliability/Child.h"
+#include "tests/stats/EngineTestSupport.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempTree.h"
 
 namespace {

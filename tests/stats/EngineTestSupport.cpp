@@ -1,4 +1,4 @@
-#include "tests/engine/EngineTestSupport.h"
+#include "tests/stats/EngineTestSupport.h"
 
 #include <dirent.h>
 #include <fcntl.h>

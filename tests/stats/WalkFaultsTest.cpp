@@ -13,7 +13,7 @@
 #include "stats/counting.h"
 #include "stats/engine.h"
 #include "stats/walker.h"
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;

@@ -1,4 +1,4 @@
-#include "tests/reliability/Child.h"
+#include "tests/support/Child.h"
 
 #include <dirent.h>
 #include <fcntl.h>
