@@ -45,9 +45,7 @@ void TForm1::FormCreate() {
     setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
     list::ListModified = false;
     if (isBatchRun()) {
-        list::ListFileName = m_batchListName != nullptr
-                                 ? m_batchListName(platform::programDirectory(), m_arguments[0])
-                                 : platform::programDirectory() + m_arguments[0];
+        list::ListFileName = m_batchListName(platform::programDirectory(), m_arguments[0]);
         setWindowState(windowState() | Qt::WindowMinimized);
     } else {
         list::ListFileName = platform::programDirectory() + "DEFAULT.PML";
