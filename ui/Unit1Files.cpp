@@ -159,10 +159,8 @@ void TForm1::AddThisDirectory1Click() {
 }
 
 void TForm1::AddSubdirectories1Click() {
-    const QString label = DirectoryLabel->text();
-    const char* separator = label.endsWith(QLatin1Char('/')) ? "" : "/";
     const std::string pattern =
-        platform::expandFileName(DirectoryListBox1->directory()) + separator + "*.*";
+        platform::joinPattern(platform::expandFileName(DirectoryListBox1->directory()), "*.*");
     std::string refused;
     // AddSubdirEntry: one immediate subdirectory, not yet listed, is added at its place.
     auto AddSubdirEntry = [&](const stats::TSearchRec& entry, std::string_view prefix) {
