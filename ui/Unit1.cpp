@@ -8,6 +8,7 @@
 #include <QStatusBar>
 
 #include "list/listfile.h"
+#include "platform/displayname.h"
 #include "platform/gui/HelpViewer.h"
 #include "platform/gui/dialogs.h"
 #include "platform/paths.h"
@@ -50,8 +51,7 @@ void TForm1::FormCreate() {
     } else {
         list::ListFileName = platform::programDirectory() + "DEFAULT.PML";
     }
-    setAutoSizeText(FileNameLabel,
-                    displayPath(std::string(platform::bareName(list::ListFileName))));
+    setAutoSizeText(FileNameLabel, platform::displayName(platform::bareName(list::ListFileName)));
     if (platform::fileExists(list::ListFileName)) {
         list::loadList(m_watchedList, list::ListFileName);
         if (isBatchRun()) {

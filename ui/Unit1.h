@@ -161,7 +161,4 @@ class TForm1 : public QMainWindow {
 // Sets a label's text and sizes the label to it (the labels of this window size to their text).
 void setAutoSizeText(QLabel* label, const QString& text);
 
-// The display text of a path in bytes.
-QString displayPath(const std::string& path);
-
 }  // namespace pelmora::ui

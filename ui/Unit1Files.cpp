@@ -9,6 +9,7 @@
 
 #include "list/listfile.h"
 #include "list/watchedlist.h"
+#include "platform/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/ioerror.h"
 #include "platform/paths.h"
@@ -69,7 +70,7 @@ int ask(std::string_view question, unsigned buttons) {
 }
 
 void showListFileName(QLabel* label) {
-    setAutoSizeText(label, displayPath(std::string(platform::bareName(list::ListFileName))));
+    setAutoSizeText(label, platform::displayName(platform::bareName(list::ListFileName)));
 }
 
 bool holdsLineBreak(std::string_view path) {
