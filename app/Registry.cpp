@@ -14,6 +14,7 @@
 
 #include "platform/ioerror.h"
 #include "platform/paths.h"
+#include "platform/replacefile.h"
 
 namespace pelmora::app {
 
@@ -47,20 +48,17 @@ bool readFile(const std::string& path, std::string& out) {
     return n == 0;
 }
 
-// Writes `text` to `path` whole (the file exists or is created); false on any failure.
+// Replaces `path` with `text` in one step (the file exists or is created; a reader sees the
+// old text or the new one); false on any failure.
 bool writeFile(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    try {
+        platform::ReplacementFile file(path);
+        file.write(text);
+        file.commit();
+        return true;
+    } catch (const platform::PelmoraError&) {
+        return false;
     }
-    return ::close(fd) == 0;
 }
 
 // True when `path` is a folder this process may create entries in, or a folder that does not

@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "cli/signals.h"
 #include "cli/progress.h"
+#include "platform/replacefile.h"
 
 namespace pelmora::cli {
 
@@ -25,15 +26,6 @@ class StringSink : public output::DataSink {
     void write(std::string_view b) override { bytes.append(b); }
     void close() override {}
 };
-
-void writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // a progress line that cannot be shown is no error
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 std::size_t terminalWidth() {
     struct winsize ws {};
@@ -61,7 +53,7 @@ class ProgressLine {
         }
         m_wake.notify_one();
         m_thread.join();
-        writeAll(STDERR_FILENO, "\r\033[K");
+        platform::writeAll(STDERR_FILENO, "\r\033[K");
     }
 
   private:
@@ -83,7 +75,9 @@ class ProgressLine {
 
     void show(std::int64_t entries, std::uint64_t bytes, std::string_view dir) {
         m_last = dir;
-        writeAll(STDERR_FILENO, "\r" + progressText(entries, bytes, dir, m_width) + "\033[K");
+        // A progress line that cannot be shown is no error: the result of the write is left.
+        platform::writeAll(STDERR_FILENO,
+                           "\r" + progressText(entries, bytes, dir, m_width) + "\033[K");
     }
 
     stats::CountProgress& m_progress;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/locale.h"
+
 namespace pelmora::cli {
 
 namespace {
@@ -38,15 +40,6 @@ std::size_t sequenceLength(std::string_view s) {
 }
 
 }  // namespace
-
-bool isValidUtf8(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const std::size_t n = sequenceLength(bytes);
-        if (n == 0) return false;
-        bytes.remove_prefix(n);
-    }
-    return true;
-}
 
 std::string jsonString(std::string_view bytes) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -99,7 +92,8 @@ std::string base64(std::string_view bytes) {
 
 std::string jsonPathMembers(std::string_view key, std::string_view path) {
     std::string s = "\"" + std::string(key) + "\": " + jsonString(path);
-    if (!isValidUtf8(path)) s += ", \"" + std::string(key) + "_bytes\": \"" + base64(path) + "\"";
+    if (!platform::validUtf8(path))
+        s += ", \"" + std::string(key) + "_bytes\": \"" + base64(path) + "\"";
     return s;
 }
 

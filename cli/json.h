@@ -10,7 +10,6 @@
 
 namespace pelmora::cli {
 
-bool isValidUtf8(std::string_view bytes);
 // `bytes` as a JSON string, quotes included.
 std::string jsonString(std::string_view bytes);
 std::string base64(std::string_view bytes);

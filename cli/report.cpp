@@ -2,7 +2,6 @@
 // the window and written to a PDF file (or standard output), its pages inside a printer's
 // usual margins.
 #include <QBuffer>
-#include <QFile>
 #include <QGuiApplication>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +19,7 @@
 #include "output/Printer.h"
 #include "output/Report.h"
 #include "output/ReportPainter.h"
+#include "platform/displayname.h"
 #include "platform/paths.h"
 #include "platform/replacefile.h"
 #include "stats/counting.h"
@@ -114,8 +114,7 @@ int writeReport(const Args& args) {
         output::TQRListForm form(list);
         output::ReportRow = 0;
         output::ReportTotals = {};
-        form.QRLabel1.setText("File " + QFile::decodeName(QByteArray::fromStdString(
-                                            std::string(platform::bareName(listPath)))));
+        form.QRLabel1.setText("File " + platform::displayName(platform::bareName(listPath)));
         output::PrepareOptions options;
         options.paper = output::localePaperSize();
         const std::optional<output::PreparedReport> prepared =

@@ -15,6 +15,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/displayname.h"
+
 namespace pelmora::history {
 
 namespace {
@@ -251,7 +253,7 @@ std::vector<TimeTick> timeTicks(std::int64_t from, std::int64_t to) {
 }
 
 QString legendName(std::string_view path, const QFontMetricsF* metrics, double maxWidth) {
-    QString name = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
+    QString name = platform::displayName(path);
     for (QChar& c : name) {
         const char16_t u = c.unicode();
         if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))

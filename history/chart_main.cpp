@@ -4,7 +4,6 @@
 // program beside it (it needs Qt's painting; pelmora-cli loads no Qt). Runs without a display.
 // Exit status: 0 written; 1 no history to draw (none yet, none in the range, or a database that
 // cannot be read); 2 bad usage; 3 the file could not be written in full.
-#include <QFile>
 #include <QGuiApplication>
 #include <stdlib.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 
 #include "history/Chart.h"
 #include "history/History.h"
+#include "platform/displayname.h"
 #include "platform/paths.h"
 
 namespace {
@@ -142,8 +142,7 @@ int main(int argc, char** argv) {
     char* qtArgv[] = {name, nullptr};
     const QGuiApplication app(qtArgc, qtArgv);
 
-    const QString title =
-        QFile::decodeName(QByteArray::fromStdString(std::string(platform::bareName(*list))));
+    const QString title = platform::displayName(platform::bareName(*list));
     const std::string error =
         history::writeChart(*output, *format, history::chartDataOf(report, title));
     if (!error.empty()) return fail(error, 3);

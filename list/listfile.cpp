@@ -11,6 +11,7 @@
 #include "platform/ioerror.h"
 #include "platform/paths.h"
 #include "platform/replacefile.h"
+#include "platform/uniquefd.h"
 
 namespace pelmora::list {
 
@@ -80,20 +81,6 @@ std::string formatListText(const std::vector<std::string>& entries) {
 
 namespace {
 
-class Fd {
-  public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
-
 [[noreturn]] void cannotOpen(const std::string& path) {
     throw PelmoraError("Cannot open file " + path);
 }
@@ -104,7 +91,7 @@ class Fd {
 // The whole file, up to its first byte 0 (nothing after one counts).
 std::string readListData(const std::string& path) {
     // Non-blocking, so that a fifo given as a list cannot hang the open.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) cannotOpen(path);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) cannotOpen(path);

@@ -32,49 +32,33 @@ LineFigures figuresOf(const stats::TDirStats& counted) {
 ExportLock::ExportLock(const std::string& listFile, const std::string& dataFile) {
     // The list file itself when it is on disk (opened without blocking, and only kept when it
     // is a regular file); for a list not saved yet, the folder its data file goes to.
-    int fd = ::open(listFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0 && errno == ENOENT) {
+    platform::UniqueFd fd(::open(listFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd && errno == ENOENT) {
         const std::string dir(platform::directoryPart(dataFile));
-        fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd.reset(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
-    if (fd < 0) return;
+    if (!fd) return;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-        ::close(fd);
-        return;
-    }
+    if (::fstat(fd.get(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return;
     int r;
     do {
-        r = ::flock(fd, LOCK_EX | LOCK_NB);
+        r = ::flock(fd.get(), LOCK_EX | LOCK_NB);
     } while (r != 0 && errno == EINTR);
     if (r == 0) {
-        m_fd = fd;
+        m_fd = std::move(fd);
         return;
     }
     const int err = errno;
-    ::close(fd);
+    fd.reset();
     if (err == EWOULDBLOCK)
         throw platform::PelmoraError("Cannot create file " + dataFile +
                                      ": it is being written by another export");
     // No locks here (ENOLCK, or a network file system that wants a writable file): go on.
 }
 
-ExportLock::~ExportLock() {
-    if (m_fd >= 0) ::close(m_fd);  // releases the lock
-}
-
-ExportLock::ExportLock(ExportLock&& other) noexcept : m_fd(other.m_fd) {
-    other.m_fd = -1;
-}
-
-ExportLock& ExportLock::operator=(ExportLock&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
+ExportLock::~ExportLock() = default;  // closing the descriptor releases the lock
+ExportLock::ExportLock(ExportLock&& other) noexcept = default;
+ExportLock& ExportLock::operator=(ExportLock&& other) noexcept = default;
 
 namespace {
 

@@ -25,6 +25,7 @@
 
 #include "list/watchedlist.h"
 #include "platform/replacefile.h"
+#include "platform/uniquefd.h"
 #include "stats/counting.h"
 #include "stats/real48.h"
 
@@ -75,7 +76,7 @@ class ExportLock {
     ExportLock& operator=(ExportLock&& other) noexcept;
 
   private:
-    int m_fd = -1;
+    platform::UniqueFd m_fd;
 };
 
 // True when `a` and `b` name one file: the same inode, or the same path once the folders and

@@ -1,9 +1,9 @@
 #include "output/Report.h"
 
-#include <QFile>
 #include <limits>
 #include <string>
 
+#include "platform/displayname.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
 
@@ -97,7 +97,7 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
         // A copy: the list may change while the tree is counted.
         const std::string entry = m_list.get(ReportRow);
         const stats::CountResult counted = stats::CountTree(entry);
-        QRDirectory.setText(QFile::decodeName(QByteArray::fromStdString(entry)));
+        QRDirectory.setText(platform::displayName(entry));
         QRDirs.setText(count(counted.directories));
         QRFiles.setText(count(counted.files));
         QRSize.setText(count(counted.byteTotal));

@@ -109,11 +109,6 @@ int openPath(std::string_view path, int flags, UniqueFd& out) {
 
 }  // namespace
 
-void UniqueFd::reset(int fd) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = fd;
-}
-
 int openDirectory(std::string_view path, UniqueFd& out) {
     return openPath(path, kReadFlags, out);
 }

@@ -25,36 +25,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/uniquefd.h"
+
 namespace pelmora::platform {
-
-// Owns one descriptor; closes it when destroyed or reset.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& o) noexcept : m_fd(o.release()) {}
-    UniqueFd& operator=(UniqueFd&& o) noexcept {
-        reset(o.release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    // Gives the descriptor up without closing it; -1 when none is held.
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    // Closes the descriptor held (if any) and takes `fd`.
-    void reset(int fd = -1);
-
-  private:
-    int m_fd = -1;
-};
 
 // Which directory a descriptor or an entry stands for: its device and inode, and the kernel's
 // id of the mount it belongs to (0 when the kernel does not report mount ids).

@@ -64,18 +64,6 @@ std::unique_ptr<UCollator, CollatorCloser>& collator() {
     return c;
 }
 
-bool validUtf8(std::string_view s) {
-    int32_t i = 0;
-    const auto n = static_cast<int32_t>(s.size());
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    while (i < n) {
-        UChar32 ch;
-        U8_NEXT(p, i, n, ch);
-        if (ch < 0) return false;
-    }
-    return true;
-}
-
 int compareAsciiIgnoreCase(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -89,6 +77,18 @@ int compareAsciiIgnoreCase(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+bool validUtf8(std::string_view s) {
+    std::size_t i = 0;  // any length: the macro takes the index type it is given
+    const std::size_t n = s.size();
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    while (i < n) {
+        UChar32 ch;
+        U8_NEXT(p, i, n, ch);
+        if (ch < 0) return false;
+    }
+    return true;
+}
 
 namespace {
 

@@ -10,6 +10,10 @@ namespace pelmora::platform {
 // when the symbol is empty or longer than one byte.
 char localeThousandsSeparator();
 
+// True when `bytes` is well-formed UTF-8: no overlong form, no surrogate, nothing above
+// U+10FFFF, no sequence cut short.
+bool validUtf8(std::string_view bytes);
+
 // Case-insensitive comparison in the collation of the user's LC_COLLATE locale (ICU).
 // Returns <0, 0 or >0. Texts are bytes; a strict weak order over all of them: between texts
 // the collator finds equal, valid UTF-8 stays equal, comes before invalid UTF-8, and invalid

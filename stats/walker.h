@@ -22,6 +22,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/ioerror.h"
+
 namespace pelmora::platform {
 struct EntryStat;
 }
@@ -39,7 +41,7 @@ constexpr std::uint16_t AttrAll = 63;      // nothing excluded
 constexpr std::uint16_t AttrDescend = 48;  // hidden, system and volume label excluded
 
 // Scan status: 0 or kNoMoreEntries for a complete run, else the failing query's error code.
-constexpr int kNoMoreEntries = 18;
+constexpr int kNoMoreEntries = platform::kNoMoreFiles;
 constexpr bool scanSucceeded(int status) {
     return status == 0 || status == kNoMoreEntries;
 }

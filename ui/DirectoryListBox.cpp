@@ -1,5 +1,4 @@
 #include <QEvent>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "platform/dir.h"
+#include "platform/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/ioerror.h"
 #include "platform/locale.h"
@@ -26,10 +26,6 @@ namespace {
 constexpr int kPictureWidth = 16;
 constexpr int kTextGap = 4;
 constexpr int kMinRowHeight = 16;
-
-QString displayText(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
 
 // Names of the visible subdirectories of `dir`, sorted as the list shows them. Empty when the
 // directory cannot be read.
@@ -126,7 +122,8 @@ void TDirectoryListBox::setDirLabel(QLabel* label) {
 
 void TDirectoryListBox::updateLabel() {
     if (m_label == nullptr) return;
-    m_label->setText(ShortenPath(displayText(m_directory), m_label->width(), m_label->font()));
+    m_label->setText(
+        ShortenPath(platform::displayName(m_directory), m_label->width(), m_label->font()));
 }
 
 bool TDirectoryListBox::eventFilter(QObject* watched, QEvent* event) {
@@ -148,8 +145,8 @@ void TDirectoryListBox::buildList() {
     clear();
     auto add = [this](const std::string& text, const std::string& target, int indent,
                       NavPicture picture) {
-        auto* item =
-            new QListWidgetItem(m_lowerCase ? displayText(text).toLower() : displayText(text));
+        auto* item = new QListWidgetItem(m_lowerCase ? platform::displayName(text).toLower()
+                                                     : platform::displayName(text));
         item->setData(TargetRole, QByteArray::fromStdString(target));
         item->setData(IndentRole, indent);
         item->setData(PictureRole, static_cast<int>(picture));

@@ -1,4 +1,3 @@
-#include <QFile>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QStyleOptionComboBox>
@@ -8,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/volumes.h"
 #include "ui/Navigator.h"
@@ -116,7 +116,7 @@ void TDriveComboBox::buildItems() {
             all.begin() + static_cast<std::ptrdiff_t>(i) + 1, all.end(),
             [&](const platform::MountedVolume& later) { return later.mountPoint == v.mountPoint; });
         if (covered) continue;
-        addItem(QFile::decodeName(QByteArray::fromStdString(volumeText(v))));
+        addItem(platform::displayName(volumeText(v)));
         const int row = count() - 1;
         setItemData(row, QByteArray::fromStdString(v.mountPoint), MountPointRole);
         setItemData(row, static_cast<int>(pictureOf(v.kind)), PictureRole);

@@ -1,8 +1,8 @@
 #include "ui/ListBox.h"
 
-#include <QFile>
 #include <QStyledItemDelegate>
 
+#include "platform/displayname.h"
 #include "platform/ioerror.h"
 #include "ui/RightClick.h"
 
@@ -32,7 +32,7 @@ QVariant WatchedListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_list.count()) return {};
     // Decoded when shown, never stored: the list's bytes are the only copy of the entries.
     const std::string_view e = m_list.at(index.row());
-    return QFile::decodeName(QByteArray(e.data(), static_cast<qsizetype>(e.size())));
+    return platform::displayName(e);
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <QStatusBar>
 
 #include "list/listfile.h"
+#include "platform/displayname.h"
 #include "platform/gui/HelpViewer.h"
 #include "platform/gui/dialogs.h"
 #include "platform/paths.h"
@@ -45,15 +46,12 @@ void TForm1::FormCreate() {
     setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
     list::ListModified = false;
     if (isBatchRun()) {
-        list::ListFileName = m_batchListName != nullptr
-                                 ? m_batchListName(platform::programDirectory(), m_arguments[0])
-                                 : platform::programDirectory() + m_arguments[0];
+        list::ListFileName = m_batchListName(platform::programDirectory(), m_arguments[0]);
         setWindowState(windowState() | Qt::WindowMinimized);
     } else {
         list::ListFileName = platform::programDirectory() + "DEFAULT.PML";
     }
-    setAutoSizeText(FileNameLabel,
-                    displayPath(std::string(platform::bareName(list::ListFileName))));
+    setAutoSizeText(FileNameLabel, platform::displayName(platform::bareName(list::ListFileName)));
     if (platform::fileExists(list::ListFileName)) {
         list::loadList(m_watchedList, list::ListFileName);
         if (isBatchRun()) {

@@ -38,7 +38,7 @@ class TForm1 : public QMainWindow {
 
     // Builds the window and runs FormCreate. `arguments` are the program's arguments after the
     // command-line rules (exactly one starts a batch run, whose list file `batchListName`
-    // names; without it the argument is taken as it is, beside the program).
+    // names; a window built without a namer has no batch run and starts interactively).
     explicit TForm1(std::vector<std::string> arguments = {}, BatchListNamer batchListName = nullptr,
                     QWidget* parent = nullptr);
     ~TForm1() override;
@@ -110,7 +110,7 @@ class TForm1 : public QMainWindow {
     // --- state ------------------------------------------------------------------------------
     list::WatchedList& watchedList() { return m_watchedList; }
     const std::vector<std::string>& arguments() const { return m_arguments; }
-    bool isBatchRun() const { return m_arguments.size() == 1; }
+    bool isBatchRun() const { return m_arguments.size() == 1 && m_batchListName != nullptr; }
 
     // Outcome of a batch run: 0 when it succeeded (or there was none), 1 when it failed.
     int batchExitStatus() const { return m_batchExitStatus; }
@@ -160,8 +160,5 @@ class TForm1 : public QMainWindow {
 
 // Sets a label's text and sizes the label to it (the labels of this window size to their text).
 void setAutoSizeText(QLabel* label, const QString& text);
-
-// The display text of a path in bytes.
-QString displayPath(const std::string& path);
 
 }  // namespace pelmora::ui

@@ -9,6 +9,7 @@
 
 #include "list/listfile.h"
 #include "list/watchedlist.h"
+#include "platform/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/ioerror.h"
 #include "platform/paths.h"
@@ -69,7 +70,7 @@ int ask(std::string_view question, unsigned buttons) {
 }
 
 void showListFileName(QLabel* label) {
-    setAutoSizeText(label, displayPath(std::string(platform::bareName(list::ListFileName))));
+    setAutoSizeText(label, platform::displayName(platform::bareName(list::ListFileName)));
 }
 
 bool holdsLineBreak(std::string_view path) {
@@ -159,10 +160,8 @@ void TForm1::AddThisDirectory1Click() {
 }
 
 void TForm1::AddSubdirectories1Click() {
-    const QString label = DirectoryLabel->text();
-    const char* separator = label.endsWith(QLatin1Char('/')) ? "" : "/";
     const std::string pattern =
-        platform::expandFileName(DirectoryListBox1->directory()) + separator + "*.*";
+        platform::joinPattern(platform::expandFileName(DirectoryListBox1->directory()), "*.*");
     std::string refused;
     // AddSubdirEntry: one immediate subdirectory, not yet listed, is added at its place.
     auto AddSubdirEntry = [&](const stats::TSearchRec& entry, std::string_view prefix) {

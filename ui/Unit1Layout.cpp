@@ -1,6 +1,5 @@
 // The controls of the main window: sizes, positions, alignment, fonts, colours, hints, help
 // contexts and the focus order.
-#include <QFile>
 #include <QFont>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -68,10 +67,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, int left, int top, const QS
 void setAutoSizeText(QLabel* label, const QString& text) {
     label->setText(text);
     label->adjustSize();
-}
-
-QString displayPath(const std::string& path) {
-    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
 }
 
 void TForm1::buildLayout() {

@@ -16,6 +16,8 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include "platform/displayname.h"
+
 namespace pelmora::platform {
 
 namespace {
@@ -154,7 +156,7 @@ class QtHelpViewer final : public HelpViewer {
         }
         if (command != HELP_CONTEXT && command != HELP_FINDER && command != HELP_PARTIALKEY)
             return false;
-        const QString file = QFile::decodeName(helpFile.c_str());
+        const QString file = platform::displayName(helpFile);
         if (!m_window || m_file != file) {
             if (m_window) m_window->close();
             m_window = new HelpWindow(owner, file);

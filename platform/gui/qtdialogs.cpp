@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -14,6 +13,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "platform/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/gui/qtdialogs_p.h"
 
@@ -33,15 +33,6 @@ constexpr ButtonInfo kButtons[] = {
     {mbCancel, "Cancel", mrCancel},  {mbAbort, "&Abort", mrAbort}, {mbRetry, "&Retry", mrRetry},
     {mbIgnore, "&Ignore", mrIgnore}, {mbAll, "&All", mrAll},       {mbHelp, "&Help", mrNone},
 };
-
-QString fromBytes(std::string_view s) {
-    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string toBytes(const QString& path) {
-    const QByteArray b = QFile::encodeName(path);
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
 
 }  // namespace
 
@@ -134,7 +125,7 @@ void MessageBox::reject() {
 }
 
 QString qtNameFilters(std::string_view filter) {
-    const QStringList parts = fromBytes(filter).split(QLatin1Char('|'));
+    const QStringList parts = displayName(filter).split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
@@ -185,19 +176,20 @@ class QtDialogs final : public Dialogs {
                 icon = QStyle::SP_MessageBoxQuestion;
                 break;
         }
-        MessageBox box(caption, icon, true, fromBytes(text), buttons, defaultButton, cancelButton);
+        MessageBox box(caption, icon, true, displayName(text), buttons, defaultButton,
+                       cancelButton);
         return box.exec();
     }
 
     void notice(std::string_view text) override {
-        MessageBox box(QStringLiteral("Pelmora"), QStyle::SP_CustomBase, false, fromBytes(text),
+        MessageBox box(QStringLiteral("Pelmora"), QStyle::SP_CustomBase, false, displayName(text),
                        mbOK, mbOK, mbOK);
         box.exec();
     }
 
     void errorBox(std::string_view message) override {
         MessageBox box(QStringLiteral("Pelmora"), QStyle::SP_MessageBoxCritical, true,
-                       fromBytes(message) + QLatin1Char('.'), mbOK, mbOK, mbOK);
+                       displayName(message) + QLatin1Char('.'), mbOK, mbOK, mbOK);
         box.exec();
     }
 
@@ -212,7 +204,7 @@ class QtDialogs final : public Dialogs {
   private:
     static std::optional<std::string> run(const FileDialogOptions& o,
                                           QFileDialog::AcceptMode mode) {
-        QFileDialog dialog(QApplication::activeWindow(), fromBytes(o.title));
+        QFileDialog dialog(QApplication::activeWindow(), displayName(o.title));
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
         // The filter box shows each description as given; the patterns Qt reads from the
         // parentheses it appends are not shown.
@@ -220,19 +212,19 @@ class QtDialogs final : public Dialogs {
         dialog.setAcceptMode(mode);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !o.overwritePrompt);
-        if (!o.defaultExt.empty()) dialog.setDefaultSuffix(fromBytes(o.defaultExt));
+        if (!o.defaultExt.empty()) dialog.setDefaultSuffix(displayName(o.defaultExt));
         const QStringList filters = qtNameFilters(o.filter).split(QStringLiteral(";;"));
         if (!o.filter.empty()) {
             dialog.setNameFilters(filters);
             const qsizetype index = o.filterIndex - 1;
             if (index >= 0 && index < filters.size()) dialog.selectNameFilter(filters[index]);
         }
-        if (!o.initialDir.empty()) dialog.setDirectory(QFile::decodeName(o.initialDir.c_str()));
-        if (!o.fileName.empty()) dialog.selectFile(QFile::decodeName(o.fileName.c_str()));
+        if (!o.initialDir.empty()) dialog.setDirectory(displayName(o.initialDir));
+        if (!o.fileName.empty()) dialog.selectFile(displayName(o.fileName));
         if (dialog.exec() != QDialog::Accepted) return std::nullopt;
         const QStringList chosen = dialog.selectedFiles();
         if (chosen.isEmpty()) return std::nullopt;
-        return toBytes(chosen.front());
+        return pathBytes(chosen.front());
     }
 };
 
