@@ -22,8 +22,7 @@ LineFigures figuresOf(const stats::TDirStats& counted) {
     f.dirCount = counted.DirCount;
     f.fileCount = counted.FileCount;
     f.byteTotal = counted.ByteTotal;
-    f.overhead =
-        (counted.DirCount + counted.FileCount) * static_cast<std::int64_t>(stats::EntryOverhead);
+    f.overhead = stats::overheadFor(counted.DirCount, counted.FileCount, stats::EntryOverhead);
     return f;
 }
 
@@ -124,7 +123,7 @@ LineFigures figuresOf(const stats::CountResult& counted, std::int32_t entryOverh
     f.dirCount = counted.directories;
     f.fileCount = counted.files;
     f.byteTotal = counted.byteTotal;
-    f.overhead = stats::overheadOf(counted, entryOverhead);
+    f.overhead = stats::overheadFor(counted.directories, counted.files, entryOverhead);
     return f;
 }
 

@@ -101,8 +101,8 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
         QRDirs.setText(count(counted.directories));
         QRFiles.setText(count(counted.files));
         QRSize.setText(count(counted.byteTotal));
-        const stats::Real48 overhead =
-            stats::Real48::fromInt(stats::overheadOf(counted, stats::EntryOverhead));
+        const stats::Real48 overhead = stats::Real48::fromInt(
+            stats::overheadFor(counted.directories, counted.files, stats::EntryOverhead));
         QROverhead.setText(count(overhead));
         ReportTotals.TotalFiles = addWithoutWrap(ReportTotals.TotalFiles, counted.files);
         ReportTotals.TotalDirs = addWithoutWrap(ReportTotals.TotalDirs, counted.directories);
