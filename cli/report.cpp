@@ -112,8 +112,7 @@ int writeReport(const Args& args) {
         }
 
         output::TQRListForm form(list);
-        output::ReportRow = 0;
-        output::ReportTotals = {};
+        form.startReport(stats::EntryOverhead);
         form.QRLabel1.setText("File " + QFile::decodeName(QByteArray::fromStdString(
                                             std::string(platform::bareName(listPath)))));
         output::PrepareOptions options;

@@ -17,12 +17,12 @@ std::string dataFileName(std::string_view listFileName) {
     return platform::replaceExtension(listFileName, ".TXT");
 }
 
-LineFigures figuresOf(const stats::TDirStats& counted) {
+LineFigures figuresOf(const stats::TDirStats& counted, std::int32_t entryOverhead) {
     LineFigures f;
     f.dirCount = counted.DirCount;
     f.fileCount = counted.FileCount;
     f.byteTotal = counted.ByteTotal;
-    f.overhead = stats::overheadFor(counted.DirCount, counted.FileCount, stats::EntryOverhead);
+    f.overhead = stats::overheadFor(counted.DirCount, counted.FileCount, entryOverhead);
     return f;
 }
 
@@ -199,8 +199,10 @@ void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& fi
     sink.write(std::to_string(figures.overhead) + "\r\n");
 }
 
-LineFigures countWithCountTree(std::string_view dir) {
-    return figuresOf(stats::CountTree(dir), stats::EntryOverhead);
+CountFunction countWithCountTree(std::int32_t entryOverhead) {
+    return [entryOverhead](std::string_view dir) {
+        return figuresOf(stats::CountTree(dir), entryOverhead);
+    };
 }
 
 void writeDataFile(const EntrySource& entries, DataSink& sink, const CountFunction& count,
