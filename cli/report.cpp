@@ -112,8 +112,7 @@ int writeReport(const Args& args) {
         }
 
         output::TQRListForm form(list);
-        output::ReportRow = 0;
-        output::ReportTotals = {};
+        form.startReport(stats::EntryOverhead);
         form.QRLabel1.setText("File " + platform::displayName(platform::bareName(listPath)));
         output::PrepareOptions options;
         options.paper = output::localePaperSize();

@@ -17,13 +17,12 @@ std::string dataFileName(std::string_view listFileName) {
     return platform::replaceExtension(listFileName, ".TXT");
 }
 
-LineFigures figuresOf(const stats::TDirStats& counted) {
+LineFigures figuresOf(const stats::TDirStats& counted, std::int32_t entryOverhead) {
     LineFigures f;
     f.dirCount = counted.DirCount;
     f.fileCount = counted.FileCount;
     f.byteTotal = counted.ByteTotal;
-    f.overhead =
-        (counted.DirCount + counted.FileCount) * static_cast<std::int64_t>(stats::EntryOverhead);
+    f.overhead = stats::overheadFor(counted.DirCount, counted.FileCount, entryOverhead);
     return f;
 }
 
@@ -108,7 +107,7 @@ LineFigures figuresOf(const stats::CountResult& counted, std::int32_t entryOverh
     f.dirCount = counted.directories;
     f.fileCount = counted.files;
     f.byteTotal = counted.byteTotal;
-    f.overhead = stats::overheadOf(counted, entryOverhead);
+    f.overhead = stats::overheadFor(counted.directories, counted.files, entryOverhead);
     return f;
 }
 
@@ -184,8 +183,10 @@ void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& fi
     sink.write(std::to_string(figures.overhead) + "\r\n");
 }
 
-LineFigures countWithCountTree(std::string_view dir) {
-    return figuresOf(stats::CountTree(dir), stats::EntryOverhead);
+CountFunction countWithCountTree(std::int32_t entryOverhead) {
+    return [entryOverhead](std::string_view dir) {
+        return figuresOf(stats::CountTree(dir), entryOverhead);
+    };
 }
 
 void writeDataFile(const EntrySource& entries, DataSink& sink, const CountFunction& count,

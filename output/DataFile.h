@@ -40,12 +40,11 @@ struct LineFigures {
     std::int64_t dirCount = 0;
     std::int64_t fileCount = 0;
     stats::Real48 byteTotal;
-    std::int64_t overhead = 0;  // (dirCount + fileCount) x EntryOverhead
+    std::int64_t overhead = 0;  // stats::overheadFor(dirCount, fileCount, entry overhead)
 };
 
-// Figures for `counted` with the EntryOverhead in force: (DirCount + FileCount) x EntryOverhead
-// in 64 bits.
-LineFigures figuresOf(const stats::TDirStats& counted);
+// Figures for `counted` with the overhead per entry `entryOverhead` (stats::overheadFor).
+LineFigures figuresOf(const stats::TDirStats& counted, std::int32_t entryOverhead);
 
 // Figures of a count's result with the overhead per entry `entryOverhead`.
 LineFigures figuresOf(const stats::CountResult& counted, std::int32_t entryOverhead);
@@ -155,9 +154,9 @@ class EntrySource {
 // Counts one directory's tree and returns the line's figures.
 using CountFunction = std::function<LineFigures(std::string_view dir)>;
 
-// The window's count: stats::CountTree (DirStats keeps the last figures), with the
-// EntryOverhead in force.
-LineFigures countWithCountTree(std::string_view dir);
+// The window's count: stats::CountTree (DirStats keeps the last figures), each entry charged
+// `entryOverhead` bytes (the caller passes stats::EntryOverhead).
+CountFunction countWithCountTree(std::int32_t entryOverhead);
 
 // Told after each written line with the number of lines written so far.
 using ProgressFunction = std::function<void(int linesDone)>;

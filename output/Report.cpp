@@ -91,6 +91,12 @@ TQRListForm::TQRListForm(list::WatchedList& list)
     QuickReport.BeforePrint = [this](bool& print) { QuickReportBeforePrint(print); };
 }
 
+void TQRListForm::startReport(std::int32_t entryOverhead) {
+    ReportRow = 0;
+    ReportTotals = {};
+    m_entryOverhead = entryOverhead;
+}
+
 void TQRListForm::QuickReportNeedData(bool& MoreData) {
     const int n = m_list.count();
     if (ReportRow < n) {
@@ -101,8 +107,8 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
         QRDirs.setText(count(counted.directories));
         QRFiles.setText(count(counted.files));
         QRSize.setText(count(counted.byteTotal));
-        const stats::Real48 overhead =
-            stats::Real48::fromInt(stats::overheadOf(counted, stats::EntryOverhead));
+        const stats::Real48 overhead = stats::Real48::fromInt(
+            stats::overheadFor(counted.directories, counted.files, m_entryOverhead));
         QROverhead.setText(count(overhead));
         ReportTotals.TotalFiles = addWithoutWrap(ReportTotals.TotalFiles, counted.files);
         ReportTotals.TotalDirs = addWithoutWrap(ReportTotals.TotalDirs, counted.directories);

@@ -33,6 +33,11 @@ class TQRListForm {
     TQRListForm(const TQRListForm&) = delete;
     TQRListForm& operator=(const TQRListForm&) = delete;
 
+    // Starts a report: ReportRow back to the first entry, ReportTotals to zero, and every
+    // counted entry of its rows charged `entryOverhead` bytes (the caller passes
+    // stats::EntryOverhead).
+    void startReport(std::int32_t entryOverhead);
+
     // Fills the labels of the next row and counts its tree, or fills the totals.
     void QuickReportNeedData(bool& MoreData);
     // Sets the progress caption and hides the preview's Load and Save buttons.
@@ -75,6 +80,7 @@ class TQRListForm {
 
   private:
     list::WatchedList& m_list;
+    std::int32_t m_entryOverhead = 0;
 };
 
 // The one report form of the program, created hidden at start-up.

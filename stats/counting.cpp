@@ -44,8 +44,12 @@ CountResult CountTree(std::string_view dir) {
     return result;
 }
 
+std::int64_t overheadFor(std::int64_t directories, std::int64_t files, std::int32_t entryOverhead) {
+    return (directories + files) * static_cast<std::int64_t>(entryOverhead);
+}
+
 std::int64_t TreeOverhead() {
-    return (DirStats.DirCount + DirStats.FileCount) * static_cast<std::int64_t>(EntryOverhead);
+    return overheadFor(DirStats.DirCount, DirStats.FileCount, EntryOverhead);
 }
 
 std::string ProbeVolume() {

@@ -39,7 +39,12 @@ TDirStats dirStatsOf(const CountResult& result);
 // returns the result, errors included. An empty text counts nothing.
 CountResult CountTree(std::string_view dir);
 
-// (DirCount + FileCount) x EntryOverhead for the current DirStats, exact in 64 bits.
+// The cluster overhead of a count: every counted entry, directory or file, is charged
+// `entryOverhead` bytes; (directories + files) x entryOverhead, exact in 64 bits. The Stats
+// panel, the data file, the report and pelmora-cli all take their overhead from here.
+std::int64_t overheadFor(std::int64_t directories, std::int64_t files, std::int32_t entryOverhead);
+
+// overheadFor the current DirStats and EntryOverhead.
 std::int64_t TreeOverhead();
 
 // Measures the volume of the process's current directory through platform::volumes(): sets

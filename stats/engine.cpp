@@ -87,8 +87,4 @@ CountResult count(std::string_view dir, const CountOptions& options) {
     return result;
 }
 
-std::int64_t overheadOf(const CountResult& result, std::int32_t entryOverhead) {
-    return (result.directories + result.files) * static_cast<std::int64_t>(entryOverhead);
-}
-
 }  // namespace pelmora::stats

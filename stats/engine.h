@@ -122,7 +122,4 @@ unsigned defaultJobs();
 // zero figures and one error.
 CountResult count(std::string_view dir, const CountOptions& options = {});
 
-// The cluster overhead of a result: (directories + files) x entryOverhead, exact in 64 bits.
-std::int64_t overheadOf(const CountResult& result, std::int32_t entryOverhead);
-
 }  // namespace pelmora::stats

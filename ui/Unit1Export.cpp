@@ -62,7 +62,7 @@ void TForm1::CreateDataFileClick() {
         // Each directory is counted just before its line, so the file shows the disk as it is
         // now; a write or close error stops the export and reaches the caller.
         if (sink)
-            output::writeDataFile(entries, *sink, output::countWithCountTree,
+            output::writeDataFile(entries, *sink, output::countWithCountTree(stats::EntryOverhead),
                                   [&feedback](int done) { feedback.step(done); });
     }
     if (notCreated) {

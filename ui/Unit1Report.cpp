@@ -4,6 +4,7 @@
 
 #include "output/Report.h"
 #include "output/gui/ReportPreview.h"
+#include "stats/counting.h"
 #include "ui/Unit1.h"
 
 namespace pelmora::ui {
@@ -13,8 +14,6 @@ void TForm1::CreateReportClick() {
     // One report at a time: a second Create Report while one is prepared or previewed is
     // refused, so that it cannot reset the running state under the first.
     if (output::previewRunning()) return;
-    output::ReportRow = 0;
-    output::ReportTotals = {};
     // Start-up creates the report form over this window's list; a window built without one
     // (a test, a tool) uses a form of its own over its own list.
     static std::unique_ptr<output::TQRListForm> own;
@@ -22,6 +21,7 @@ void TForm1::CreateReportClick() {
         own = std::make_unique<output::TQRListForm>(m_watchedList);
         output::QRListForm = own.get();
     }
+    output::QRListForm->startReport(stats::EntryOverhead);
     output::QRListForm->QRLabel1.setText("File " + FileNameLabel->text());
     output::previewReport(output::QRListForm->QuickReport);
 }

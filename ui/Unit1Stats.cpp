@@ -48,8 +48,9 @@ void TForm1::StatsPanelClick() {
     setStatsLabel(TotDirsLabel, "Total Directories " + stats::FormatCount(counted.directories));
     setStatsLabel(TotFilesLabel, "Total Files " + stats::FormatCount(counted.files));
     setStatsLabel(TotSizeLabel, "Total Bytes " + stats::FormatCount(counted.byteTotal));
-    setStatsLabel(OverheadLabel, "Cluster Overhead " + stats::FormatCount(stats::overheadOf(
-                                                           counted, stats::EntryOverhead)));
+    setStatsLabel(OverheadLabel, "Cluster Overhead " + stats::FormatCount(stats::overheadFor(
+                                                           counted.directories, counted.files,
+                                                           stats::EntryOverhead)));
 }
 
 }  // namespace pelmora::ui

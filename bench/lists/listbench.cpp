@@ -93,10 +93,10 @@ int exportBoth(const char* listPath, int rounds) {
             const double t0 = now();
             if (replaced) {
                 output::FileSink sink(data, listPath);
-                output::writeDataFile(l, sink, output::countWithCountTree);
+                output::writeDataFile(l, sink, output::countWithCountTree(stats::EntryOverhead));
             } else {
                 PlainSink sink(data);
-                output::writeDataFile(l, sink, output::countWithCountTree);
+                output::writeDataFile(l, sink, output::countWithCountTree(stats::EntryOverhead));
             }
             took[replaced ? 0 : 1] = now() - t0;
         }

@@ -111,12 +111,11 @@ TEST(DataFileName, KeepsCaseAndIgnoresDotsInDirectories) {
 // ---- one line -----------------------------------------------------------------------------
 
 TEST(DataLine, WorkedExampleIs28Bytes) {
-    OverheadGuard overhead(256);
     stats::TDirStats counted;
     counted.DirCount = 1;
     counted.FileCount = 2;
     counted.ByteTotal = stats::Real48::fromInt(950);
-    const std::string line = lineOf("C:\\WORK\\DOCS", output::figuresOf(counted));
+    const std::string line = lineOf("C:\\WORK\\DOCS", output::figuresOf(counted, 256));
     EXPECT_EQ(line, "\"C:\\WORK\\DOCS\",1,2,950,768\r\n");
     EXPECT_EQ(line.size(), 28u);
 }
@@ -142,11 +141,10 @@ TEST(DataLine, QuoteInsideTheEntryIsDoubled) {
 }
 
 TEST(DataLine, LargeOverheadDoesNotWrap) {
-    OverheadGuard overhead(16384);
     stats::TDirStats counted;
     counted.DirCount = 50000;
     counted.FileCount = 150000;
-    const std::string line = lineOf("/big", output::figuresOf(counted));
+    const std::string line = lineOf("/big", output::figuresOf(counted, 16384));
     EXPECT_EQ(line, "\"/big\",50000,150000,0,3276800000\r\n");
 }
 
@@ -160,12 +158,11 @@ TEST(DataLine, ByteTotalIsPlainDigits) {
 }
 
 TEST(DataLine, CompressedVolumeGivesZeroOverhead) {
-    OverheadGuard overhead(0);
     stats::TDirStats counted;
     counted.DirCount = 7;
     counted.FileCount = 9;
     counted.ByteTotal = stats::Real48::fromInt(100);
-    EXPECT_EQ(lineOf("/c", output::figuresOf(counted)), "\"/c\",7,9,100,0\r\n");
+    EXPECT_EQ(lineOf("/c", output::figuresOf(counted, 0)), "\"/c\",7,9,100,0\r\n");
 }
 
 // ---- the export loop ----------------------------------------------------------------------
@@ -360,8 +357,8 @@ TEST(ExportWithCountTree, DeletedDirectoryGivesZeros) {
     writeFile(gone + "/f", "12345");
     ASSERT_EQ(std::system(("rm -rf '" + gone + "'").c_str()), 0);
     OverheadGuard overhead(2048);
-    const std::string name =
-        output::exportDataFile({gone}, dir.path("L.PML"), output::countWithCountTree);
+    const std::string name = output::exportDataFile(
+        {gone}, dir.path("L.PML"), output::countWithCountTree(stats::EntryOverhead));
     EXPECT_EQ(test::readFile(name), "\"" + gone + "\",0,0,0,0\r\n");
 }
 
@@ -380,11 +377,12 @@ TEST(ExportWithCountTree, CountsTheTreeWithTheOverheadInForce) {
     OverheadGuard overhead(256);
     const std::string expected = "\"" + docs + "\",1,2," + std::to_string(bytes) + ",768\r\n";
     // With and without a trailing '/', twice in a row: the same lines.
-    const std::string name =
-        output::exportDataFile({docs, docs + "/"}, dir.path("L.PML"), output::countWithCountTree);
+    const std::string name = output::exportDataFile(
+        {docs, docs + "/"}, dir.path("L.PML"), output::countWithCountTree(stats::EntryOverhead));
     const std::string first = test::readFile(name);
     EXPECT_EQ(first, expected + "\"" + docs + "/\",1,2," + std::to_string(bytes) + ",768\r\n");
-    output::exportDataFile({docs, docs + "/"}, dir.path("L.PML"), output::countWithCountTree);
+    output::exportDataFile({docs, docs + "/"}, dir.path("L.PML"),
+                           output::countWithCountTree(stats::EntryOverhead));
     EXPECT_EQ(test::readFile(name), first);
     // DirStats keeps the figures of the last entry.
     EXPECT_EQ(stats::DirStats.DirCount, 1);

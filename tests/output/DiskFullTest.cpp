@@ -163,7 +163,7 @@ TEST(FullDisk, DataFileExportReadsDiskFull) {
         std::string text;
         try {
             output::exportDataFile(std::vector<std::string>(5000, tree), listPath,
-                                   output::countWithCountTree);
+                                   output::countWithCountTree(stats::EntryOverhead));
             return "export reported success";
         } catch (const platform::InOutError& e) {
             code = e.code();
@@ -203,10 +203,13 @@ void warmUp(const std::string& dir) {
     list::WatchedList l;
     errorOf([&] { list::loadList(l, scratch.path("W.PML")); });
     errorOf([&] { list::loadList(l, scratch.path("missing")); });
-    errorOf(
-        [&] { output::exportDataFile({dir}, scratch.path("W.PML"), output::countWithCountTree); });
     errorOf([&] {
-        output::exportDataFile({dir}, scratch.path("no/W.PML"), output::countWithCountTree);
+        output::exportDataFile({dir}, scratch.path("W.PML"),
+                               output::countWithCountTree(stats::EntryOverhead));
+    });
+    errorOf([&] {
+        output::exportDataFile({dir}, scratch.path("no/W.PML"),
+                               output::countWithCountTree(stats::EntryOverhead));
     });
 }
 
@@ -252,7 +255,7 @@ TEST(TooManyOpenFiles, LoadAndExportReportTheFailure) {
                   if (l.entries() != Names{"/keep"}) return "list changed by a failed load";
                   error = errorOf([&] {
                       output::exportDataFile({t.path("tree")}, listPath,
-                                             output::countWithCountTree);
+                                             output::countWithCountTree(stats::EntryOverhead));
                   });
                   if (error != "Cannot create file " + t.path("WATCH.TXT"))
                       return "export raised: " + error;
@@ -262,7 +265,8 @@ TEST(TooManyOpenFiles, LoadAndExportReportTheFailure) {
     EXPECT_EQ("", inChild([&]() -> std::string {
                   warmUp(t.path("tree"));
                   if (!test::leaveSpareDescriptors(3)) return "setrlimit failed";
-                  output::exportDataFile({t.path("tree")}, listPath, output::countWithCountTree);
+                  output::exportDataFile({t.path("tree")}, listPath,
+                                         output::countWithCountTree(stats::EntryOverhead));
                   return "";
               }));
     const std::string line = test::readFile(t.path("WATCH.TXT"));

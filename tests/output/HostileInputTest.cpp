@@ -169,7 +169,8 @@ TEST(HostileEntries, DataFileLinesReadBackAsEntryAndFourNumbers) {
     entries.push_back(t.path("dots/../dots/"));    // a trailing delimiter too
     entries.push_back(t.path("missing \"one\""));  // does not exist: zeros
     const std::string listPath = t.path("H.PML");
-    const std::string name = output::exportDataFile(entries, listPath, output::countWithCountTree);
+    const std::string name =
+        output::exportDataFile(entries, listPath, output::countWithCountTree(stats::EntryOverhead));
     const std::string text = test::readFile(name);
 
     std::vector<Lines> records;
@@ -225,11 +226,11 @@ TEST(HostileListFile, LineOfAHundredThousandBytesIsKeptWhole) {
     list::saveList(l, path);
     EXPECT_TRUE(test::readFile(path) == "/a\r\n/b\r\n" + huge + "\r\n");
     // Counting such a path finds nothing (the name is too long) and does not fail.
-    const output::LineFigures f = output::countWithCountTree(huge);
+    const output::LineFigures f = output::countWithCountTree(stats::EntryOverhead)(huge);
     EXPECT_EQ(f.dirCount, 0);
     EXPECT_EQ(f.fileCount, 0);
     // Its data-file line is still one record.
-    output::exportDataFile(l.entries(), path, output::countWithCountTree);
+    output::exportDataFile(l.entries(), path, output::countWithCountTree(stats::EntryOverhead));
     std::vector<Lines> records;
     ASSERT_TRUE(readCsv(test::readFile(t.path("L.TXT")), records));
     ASSERT_EQ(records.size(), 3u);

@@ -86,7 +86,11 @@ TEST(OutOfMemory, AtAnyAllocationTheExportKeepsThePreviousDataFile) {
     const Lines entries = {t.path("tree"), t.path("tree/a"), ""};
     std::string complete;
     const std::string problem = failEachAllocationInTurn(
-        [] {}, [&] { output::exportDataFile(entries, data, list, output::countWithCountTree); },
+        [] {},
+        [&] {
+            output::exportDataFile(entries, data, list,
+                                   output::countWithCountTree(stats::EntryOverhead));
+        },
         [&](bool failed) -> std::string {
             if (namesIn(t.root()) != Lines{"L.PML", "L.TXT", "tree"}) return "a stray file";
             const std::string now = test::readFile(data);

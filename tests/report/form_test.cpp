@@ -27,15 +27,11 @@ class ReportForm : public ::testing::Test {
     void SetUp() override {
         savedSeparator = pelmora::stats::thousandsSeparator();
         pelmora::stats::setThousandsSeparator(',');
-        pelmora::stats::EntryOverhead = 0;
         ReportRow = 0;
         ReportTotals = {};
         form.QuickReport.PageSize = QPageSize(QPageSize::A4);
     }
-    void TearDown() override {
-        pelmora::stats::setThousandsSeparator(savedSeparator);
-        pelmora::stats::EntryOverhead = 0;
-    }
+    void TearDown() override { pelmora::stats::setThousandsSeparator(savedSeparator); }
 
     std::optional<PreparedReport> prepare(RecordingProgress* progress = nullptr) {
         PrepareOptions options;
@@ -93,7 +89,7 @@ TEST_F(ReportForm, OneEntryTotalsEqualItsRow) {
     put("A/two", 2345);
     put("A/sub/three", 5);
     list.add(tree.path("A"));
-    pelmora::stats::EntryOverhead = 2048;
+    form.startReport(2048);
     const auto prepared = prepare();
     ASSERT_TRUE(prepared);
     const auto row = rows(*prepared).at(0);
@@ -114,7 +110,7 @@ TEST_F(ReportForm, RowsInListOrderAndTheOverheadTotalIsTheSumOfTheRows) {
     put("D/c", 10);
     list.add(tree.path("E"));
     list.add(tree.path("D"));
-    pelmora::stats::EntryOverhead = 512;
+    form.startReport(512);
     const auto prepared = prepare();
     const auto r = rows(*prepared);
     ASSERT_EQ(r.size(), 2u);
@@ -131,7 +127,7 @@ TEST_F(ReportForm, RowsInListOrderAndTheOverheadTotalIsTheSumOfTheRows) {
 TEST_F(ReportForm, CompressedVolumeShowsNoOverhead) {
     put("A/x", 5);
     list.add(tree.path("A"));
-    pelmora::stats::EntryOverhead = 0;
+    form.startReport(0);
     const auto prepared = prepare();
     EXPECT_EQ(rows(*prepared).at(0)[4], "0");
     EXPECT_EQ(totals(*prepared)[4], "0");
