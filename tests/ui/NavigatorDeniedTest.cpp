@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/nav/NavFixture.h"
+#include "tests/ui/NavFixture.h"
 #include "tests/support/Child.h"
 
 using namespace navtest;

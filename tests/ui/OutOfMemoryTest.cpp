@@ -20,7 +20,7 @@
 #include "list/watchedlist.h"
 #include "output/DataFile.h"
 #include "tests/support/Child.h"
-#include "tests/reliability/FailingAllocations.h"
+#include "tests/ui/FailingAllocations.h"
 #include "tests/support/TempTree.h"
 #include "tests/ui/ShellFixture.h"
 

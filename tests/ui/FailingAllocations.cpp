@@ -1,4 +1,4 @@
-#include "tests/reliability/FailingAllocations.h"
+#include "tests/ui/FailingAllocations.h"
 
 #include <atomic>
 #include <cstdlib>
