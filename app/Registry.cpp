@@ -15,6 +15,7 @@
 #include "platform/ioerror.h"
 #include "platform/paths.h"
 #include "platform/replacefile.h"
+#include "platform/uniquefd.h"
 
 namespace pelmora::app {
 
@@ -39,12 +40,12 @@ bool openOrCreateFolder(const std::string& path) {
 }
 
 bool readFile(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return false;
     char buf[4096];
     ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
-    ::close(fd);
+    while ((n = ::read(fd.get(), buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<std::size_t>(n));
     return n == 0;
 }
 
@@ -77,10 +78,8 @@ bool canWriteFolder(std::string path) {
 
 // Creates the file if it is missing (a key with no values): false when it cannot be.
 bool createEntry(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
+    return static_cast<bool>(
+        platform::UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)));
 }
 
 // A desktop-entry string value: backslash, newline, tab and CR escaped.

@@ -25,6 +25,7 @@
 #include "platform/gui/dialogs.h"
 #include "ui/Unit1.h"
 #include "ui/about.h"
+#include "ui/errorpolicy.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ class PelmoraApplication : public QApplication {
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& e) {
-            pelmora::platform::showException(e);
+            pelmora::ui::showException(e);
             return false;
         }
     }

@@ -5,13 +5,6 @@
 
 namespace pelmora::output {
 
-QFont reportFont(int pixelHeight, bool bold) {
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(pixelHeight);
-    font.setBold(bold);
-    return font;
-}
-
 TQRLabel::TQRLabel(TQRAlign align_, int top_, QFont font_, int left_, int width_)
     : align(align_), left(left_), width(width_), top(top_), font(std::move(font_)) {}
 

@@ -18,6 +18,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/gui/fonts.h"
+
 namespace pelmora::output {
 
 // Form pixels per inch.
@@ -44,8 +46,11 @@ enum class TQRAlign {
 // What a system-data label shows after its caption.
 enum class TQRSysData { None, DateTime, ReportTitle, PageNumber };
 
-// A report font of `pixelHeight` form pixels (11 px is 8 point, 19 px is 14 point at 96 dpi).
-QFont reportFont(int pixelHeight, bool bold = false);
+// A report font of `pixelHeight` form pixels (11 px is 8 point, 19 px is 14 point at 96 dpi):
+// the program's Arial.
+inline QFont reportFont(int pixelHeight, bool bold = false) {
+    return platform::arialFont(pixelHeight, bold);
+}
 
 // A text on a band. Every label fills its box with white before its text is drawn, so a
 // label drawn later covers what an earlier one left inside its box.

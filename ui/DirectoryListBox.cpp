@@ -18,6 +18,7 @@
 #include "platform/volumes.h"
 #include "ui/Navigator.h"
 #include "ui/RightClick.h"
+#include "ui/errorpolicy.h"
 
 namespace pelmora::ui {
 
@@ -186,7 +187,7 @@ void TDirectoryListBox::openItem(int row) {
     const QListWidgetItem* it = item(row);
     if (it == nullptr) return;
     const std::string target = it->data(TargetRole).toByteArray().toStdString();
-    platform::runGuarded([&] { setDirectory(target); });
+    runGuarded([&] { setDirectory(target); });
 }
 
 void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -11,6 +11,7 @@
 #include "platform/gui/dialogs.h"
 #include "platform/volumes.h"
 #include "ui/Navigator.h"
+#include "ui/errorpolicy.h"
 
 namespace pelmora::ui {
 
@@ -103,7 +104,7 @@ class DriveItemDelegate final : public QStyledItemDelegate {
 TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
     setItemDelegate(new DriveItemDelegate(this));
     connect(this, &QComboBox::activated, this,
-            [this](int index) { platform::runGuarded([&] { selectVolume(index); }); });
+            [this](int index) { runGuarded([&] { selectVolume(index); }); });
 }
 
 void TDriveComboBox::buildItems() {

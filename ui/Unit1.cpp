@@ -17,6 +17,7 @@
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
 #include "ui/about.h"
+#include "ui/errorpolicy.h"
 
 namespace pelmora::ui {
 
@@ -29,13 +30,13 @@ TForm1::TForm1(std::vector<std::string> arguments, BatchListNamer batchListName,
     // The client area is 542 x 334 below the menu bar.
     resize(542, 334 + menuBar()->sizeHint().height());
 
-    platform::runGuarded([this] {
+    runGuarded([this] {
         DriveComboBox1->setDirList(DirectoryListBox1);
         if (DirectoryListBox1->directory().empty())
             DirectoryListBox1->setDirectory(platform::currentDirectory());
     });
     // An error inside FormCreate ends it there; the window is still created.
-    if (!platform::runGuarded([this] { FormCreate(); }) && isBatchRun()) m_batchExitStatus = 1;
+    if (!runGuarded([this] { FormCreate(); }) && isBatchRun()) m_batchExitStatus = 1;
 }
 
 TForm1::~TForm1() = default;
@@ -72,11 +73,11 @@ void TForm1::requestQuit() {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     bool canClose = false;
-    if (!platform::runGuarded([&] { canClose = FormCloseQuery(); }) || !canClose) {
+    if (!runGuarded([&] { canClose = FormCloseQuery(); }) || !canClose) {
         event->ignore();
         return;
     }
-    platform::runGuarded([this] { FormClose(); });
+    runGuarded([this] { FormClose(); });
     event->accept();
     // Closing the main window ends the program, whatever other windows exist.
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);

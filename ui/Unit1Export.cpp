@@ -9,6 +9,7 @@
 #include "platform/gui/dialogs.h"
 #include "platform/ioerror.h"
 #include "ui/Unit1.h"
+#include "ui/errorpolicy.h"
 
 namespace pelmora::ui {
 
@@ -69,7 +70,7 @@ void TForm1::CreateDataFileClick() {
         // Not silently skipped: the user learns that no data file was written. A batch run
         // still ends as it would have, but with a failing exit status.
         if (!isBatchRun()) throw *notCreated;
-        platform::showException(*notCreated);
+        showException(*notCreated);
         m_batchExitStatus = 1;
         return;
     }

@@ -11,6 +11,7 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include "platform/gui/fonts.h"
 #include "ui/ListBox.h"
 #include "ui/Colours.h"
 #include "ui/Navigator.h"
@@ -32,12 +33,6 @@ class FixedRowDelegate : public QStyledItemDelegate {
   private:
     int m_height;
 };
-
-QFont arial13() {
-    QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(13);
-    return f;
-}
 
 void setTextColour(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
@@ -73,7 +68,7 @@ void TForm1::buildLayout() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Pelmora"));
     setWindowIcon(programIcon());
-    setFont(arial13());
+    setFont(platform::arialFont(13));
     // Black, navy and maroon text on the backgrounds they were designed for, whatever the theme.
     setPalette(classicPalette());
 

@@ -12,20 +12,15 @@
 #include <QStyle>
 
 #include "platform/gui/dialogs.h"
+#include "platform/gui/fonts.h"
 #include "ui/Colours.h"
 #include "ui/Unit1.h"
 #include "ui/artwork.h"
+#include "ui/errorpolicy.h"
 
 namespace pelmora::ui {
 
 namespace {
-
-QFont arial(int pixels, bool bold) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    return f;
-}
 
 QLabel* textLabel(QWidget* parent, const char* name, int left, int top, const QFont& font,
                   const QColor& colour) {
@@ -54,7 +49,7 @@ TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
     const QString caption = QStringLiteral("Pelmora");
     setWindowTitle(caption);
     setModal(true);
-    setFont(arial(13, false));
+    setFont(platform::arialFont(13, false));
     setPalette(classicPalette());  // the navy and maroon texts on the box's designed grey
     setFixedSize(kClientSize.width() + 2 * kBorder,
                  kClientSize.height() + kCaptionHeight + 2 * kBorder);
@@ -62,7 +57,7 @@ TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
     Caption = new QLabel(caption, this);
     Caption->setObjectName(QStringLiteral("Caption"));
     Caption->setTextFormat(Qt::PlainText);
-    Caption->setFont(arial(13, true));
+    Caption->setFont(platform::arialFont(13, true));
     Caption->setIndent(4);
     Caption->setAutoFillBackground(true);
     Caption->setBackgroundRole(QPalette::Highlight);
@@ -80,9 +75,9 @@ TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
     Image1->setPixmap(productPicture());
     Image1->setGeometry(8, 10, 147, 200);
 
-    ProductName = textLabel(client, "ProductName", 170, 10, arial(19, true), kNavy);
+    ProductName = textLabel(client, "ProductName", 170, 10, platform::arialFont(19, true), kNavy);
     setAutoSizeText(ProductName, QStringLiteral("Pelmora"));
-    Version = textLabel(client, "Version", 170, 34, arial(11, true), kMaroon);
+    Version = textLabel(client, "Version", 170, 34, platform::arialFont(11, true), kMaroon);
 
     OKButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
                                QStringLiteral("OK"), client);
@@ -96,7 +91,7 @@ TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
     OKButton->setFocus(Qt::OtherFocusReason);
     connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
 
-    platform::runGuarded([this] { FormCreate(); });
+    runGuarded([this] { FormCreate(); });
 }
 
 void TAboutBox::FormCreate() {

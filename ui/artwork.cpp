@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "platform/gui/fonts.h"
+
 namespace pelmora::ui {
 
 namespace {
@@ -83,10 +85,7 @@ QPixmap productPicture() {
     drawBars(p, QRectF(96, 96, 44, 70));
     p.setPen(QPen(QColor(0xF0, 0xF0, 0xF0), 2));
     p.drawLine(92, 168, 142, 168);
-    QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(15);
-    f.setBold(true);
-    p.setFont(f);
+    p.setFont(platform::arialFont(15, true));
     p.drawText(QRect(0, 174, 147, 22), Qt::AlignCenter, QStringLiteral("\u03A3 bytes"));
     return pm;
 }

@@ -2,7 +2,6 @@
 // so that tests can script the answers instead of facing a modal box.
 #pragma once
 
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,26 +78,6 @@ void setDialogs(Dialogs* d);
 }  // namespace pelmora::platform
 
 namespace pelmora::platform {
-
-// The application's general error handling: runs `command`; an exception escaping it is shown
-// in the error box (its text followed by ".") and the program goes on. Returns false when the
-// command ended by an error.
-template <typename F>
-bool runGuarded(F&& command);
-
-// Shows `e` in the error box; used by runGuarded.
-void showException(const std::exception& e);
-
-template <typename F>
-bool runGuarded(F&& command) {
-    try {
-        command();
-        return true;
-    } catch (const std::exception& e) {
-        showException(e);
-        return false;
-    }
-}
 
 // The Qt implementation of Dialogs (real boxes); defined in platform/gui/qtdialogs.cpp.
 Dialogs& qtDialogs();
