@@ -19,7 +19,6 @@
 #include "app/CommandLine.h"
 #include "app/Identity.h"
 #include "app/Registry.h"
-#include "output/Report.h"
 #include "platform/gui/HelpViewer.h"
 #include "stats/formatcount.h"
 #include "platform/gui/dialogs.h"
@@ -67,13 +66,8 @@ int main(int argc, char** argv) {
     ui::TAboutBox aboutBox(&app::WriteRegistryEntries, &form);
     form.setAboutBox(&aboutBox);
 
-    // The report window, hidden; Report > Create Report prepares and previews it.
-    output::TQRListForm reportForm(form.watchedList());
-    output::QRListForm = &reportForm;
-
     // A quit request made during start-up ends the loop on its first turn.
     if (form.quitRequested()) QTimer::singleShot(0, &application, &QCoreApplication::quit);
     const int loopStatus = QApplication::exec();
-    output::QRListForm = nullptr;
     return std::max(loopStatus, form.batchExitStatus());
 }

@@ -98,7 +98,8 @@ class WatchedList {
 };
 
 // The current list file's full path and whether the list changed since it was last cleared,
-// loaded or saved.
+// loaded or saved: mirrors of the main window's list, defined here and written only by the
+// window (TForm1: FormCreate in ui/Unit1.cpp and the list commands in ui/Unit1Files.cpp).
 extern std::string ListFileName;
 extern bool ListModified;
 

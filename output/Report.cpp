@@ -11,7 +11,6 @@ namespace pelmora::output {
 
 TReportTotals ReportTotals;
 std::int32_t ReportRow = 0;
-TQRListForm* QRListForm = nullptr;
 
 const QString TQRListForm::kReportTitle = QStringLiteral("Pelmora Report");
 

@@ -1,6 +1,6 @@
 // The report form: the definition of the directory report (bands and labels), its running
 // state, and the two callbacks the engine calls while it prepares the pages. The form is
-// never shown; it lives for the whole run.
+// never shown; the main window owns it (TForm1::reportForm) and it lives as long as the window.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,9 @@ struct TReportTotals {
     stats::Real48 TotalOverhead;
 };
 
+// The running state of the report being prepared, shown after the preparation (or where it
+// was cancelled). Defined in output/Report.cpp and written only by TQRListForm (startReport
+// and QuickReportNeedData).
 extern TReportTotals ReportTotals;
 // Index in the watched list of the next directory to report; 0 is the first entry.
 extern std::int32_t ReportRow;
@@ -82,8 +85,5 @@ class TQRListForm {
     list::WatchedList& m_list;
     std::int32_t m_entryOverhead = 0;
 };
-
-// The one report form of the program, created hidden at start-up.
-extern TQRListForm* QRListForm;
 
 }  // namespace pelmora::output

@@ -17,11 +17,15 @@ struct TDirStats {
     Real48 ByteTotal;            // sizes of all counted entries, directories included
 };
 
-// The figures of the last count. Written only by ResetDirStats, CountEntry and CountTree.
+// The figures of the last count: a mirror for the window's Stats panel, defined in
+// stats/counting.cpp and written only by ResetDirStats, CountEntry and CountTree. No figure is
+// taken back from it: every caller gets the count's result as a value.
 extern TDirStats DirStats;
 
 // Bytes of cluster slack charged per counted entry: half the cluster size of the volume that
 // was current at the last ProbeVolume, 0 on a compressed volume and before the first probe.
+// Defined in stats/counting.cpp and written only by ProbeVolume; the window and pelmora-cli
+// read it and pass it on to overheadFor, the data file and the report.
 extern std::int32_t EntryOverhead;
 
 void ResetDirStats();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "list/watchedlist.h"
+#include "output/Report.h"
 
 class QAction;
 class QFrame;
@@ -109,6 +110,9 @@ class TForm1 : public QMainWindow {
 
     // --- state ------------------------------------------------------------------------------
     list::WatchedList& watchedList() { return m_watchedList; }
+    // The report form over this window's list, the program's only one; Report > Create Report
+    // prepares and previews it.
+    output::TQRListForm& reportForm() { return m_reportForm; }
     const std::vector<std::string>& arguments() const { return m_arguments; }
     bool isBatchRun() const { return m_arguments.size() == 1 && m_batchListName != nullptr; }
 
@@ -151,6 +155,7 @@ class TForm1 : public QMainWindow {
     std::vector<std::string> m_arguments;
     BatchListNamer m_batchListName;
     list::WatchedList m_watchedList;
+    output::TQRListForm m_reportForm{m_watchedList};  // lives as long as the window
     TAboutBox* m_aboutBox = nullptr;
     QString m_hint;
     bool m_hintInstalled = false;

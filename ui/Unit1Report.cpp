@@ -1,6 +1,5 @@
 // Report > Create Report: the directory report of the watched list, in the preview window.
 #include <QLabel>
-#include <memory>
 
 #include "output/Report.h"
 #include "output/gui/ReportPreview.h"
@@ -14,16 +13,9 @@ void TForm1::CreateReportClick() {
     // One report at a time: a second Create Report while one is prepared or previewed is
     // refused, so that it cannot reset the running state under the first.
     if (output::previewRunning()) return;
-    // Start-up creates the report form over this window's list; a window built without one
-    // (a test, a tool) uses a form of its own over its own list.
-    static std::unique_ptr<output::TQRListForm> own;
-    if (output::QRListForm == nullptr || output::QRListForm == own.get()) {
-        own = std::make_unique<output::TQRListForm>(m_watchedList);
-        output::QRListForm = own.get();
-    }
-    output::QRListForm->startReport(stats::EntryOverhead);
-    output::QRListForm->QRLabel1.setText("File " + FileNameLabel->text());
-    output::previewReport(output::QRListForm->QuickReport);
+    m_reportForm.startReport(stats::EntryOverhead);
+    m_reportForm.QRLabel1.setText("File " + FileNameLabel->text());
+    output::previewReport(m_reportForm.QuickReport);
 }
 
 }  // namespace pelmora::ui

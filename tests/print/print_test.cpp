@@ -137,16 +137,12 @@ class PrintSystem : public test::ShellTest {
   protected:
     void SetUp() override {
         test::ShellTest::SetUp();
-        output::QRListForm = nullptr;
         if (!queue.unavailable().isEmpty())
             GTEST_SKIP() << "no print system: " << queue.unavailable().toStdString();
         // Test runs in other build trees may share the queue: one prints at a time.
         ASSERT_TRUE(m_queueLock.tryLock(120000)) << "the print queue stays busy";
     }
-    void TearDown() override {
-        output::QRListForm = nullptr;
-        test::ShellTest::TearDown();
-    }
+    void TearDown() override { test::ShellTest::TearDown(); }
 
     // The window with a list of `n` directories, each holding one file.
     ui::TForm1& windowWithList(int n) {
@@ -241,9 +237,7 @@ TEST_F(PrintSystem, PrintReportSendsOneJobLikeThePreviewScaledIntoThePrintableAr
 
 TEST_F(PrintSystem, ALongReportTitleNamesTheJobWithItsFirst31Characters) {
     ui::TForm1& w = windowWithList(1);
-    output::TQRListForm form(w.watchedList());
-    form.QuickReport.ReportTitle = "Pelmora Report of Every Watched Directory";
-    output::QRListForm = &form;
+    w.reportForm().QuickReport.ReportTitle = "Pelmora Report of Every Watched Directory";
     PrintingWatch watch;
     const int before = queue.lastJobId();
     withPreview(w, pressPrint);
@@ -317,12 +311,10 @@ class NoPrinter : public test::ShellTest {
   protected:
     void SetUp() override {
         test::ShellTest::SetUp();
-        output::QRListForm = nullptr;
         cupsSetServer("/nonexistent/pelmora-test/cups.sock");
     }
     void TearDown() override {
         cupsSetServer(nullptr);
-        output::QRListForm = nullptr;
         test::ShellTest::TearDown();
     }
 };

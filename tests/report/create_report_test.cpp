@@ -18,13 +18,13 @@ namespace {
 // form showed at that moment.
 class PreviewCloser {
   public:
-    PreviewCloser() {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+    explicit PreviewCloser(ui::TForm1& window) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, &window] {
             auto* preview = qobject_cast<output::TQRPreview*>(QApplication::activeModalWidget());
             if (!preview) return;
             ++previews;
             pageCount = preview->pageCount();
-            header = output::QRListForm->QRLabel1.text();
+            header = window.reportForm().QRLabel1.text();
             if (onPreview) onPreview();
             preview->reject();
         });
@@ -39,17 +39,7 @@ class PreviewCloser {
     QTimer m_timer;
 };
 
-class CreateReport : public test::ShellTest {
-  protected:
-    void SetUp() override {
-        test::ShellTest::SetUp();
-        output::QRListForm = nullptr;
-    }
-    void TearDown() override {
-        output::QRListForm = nullptr;
-        test::ShellTest::TearDown();
-    }
-};
+class CreateReport : public test::ShellTest {};
 
 }  // namespace
 
@@ -58,7 +48,7 @@ TEST_F(CreateReport, AnEmptyListDoesNothing) {
     w.watchedList().clear();
     output::ReportRow = 7;
     output::ReportTotals.TotalFiles = 9;
-    PreviewCloser closer;
+    PreviewCloser closer(w);
     w.CreateReportClick();
     QApplication::processEvents();
     EXPECT_EQ(closer.previews, 0);
@@ -79,7 +69,7 @@ TEST_F(CreateReport, StartsFromZeroEveryTimeAndNamesTheListFile) {
     output::ReportRow = 5;
     output::ReportTotals.TotalFiles = 1000;
     output::ReportTotals.TotalSize = stats::Real48::fromInt(12345);
-    PreviewCloser closer;
+    PreviewCloser closer(w);
     w.CreateReportClick();
     EXPECT_EQ(closer.previews, 1);
     EXPECT_EQ(closer.pageCount, 1);
@@ -99,7 +89,7 @@ TEST_F(CreateReport, StartsFromZeroEveryTimeAndNamesTheListFile) {
 TEST_F(CreateReport, TheMenuItemOpensThePreviewAndASecondReportIsRefusedMeanwhile) {
     ui::TForm1& w = createForm();
     w.watchedList().add(tree.dir("data/A"));
-    PreviewCloser closer;
+    PreviewCloser closer(w);
     closer.onPreview = [&] {
         output::ReportRow = 42;
         w.CreateReportClick();  // refused while this report is in its preview
