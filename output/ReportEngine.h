@@ -17,6 +17,10 @@
 #include <optional>
 #include <vector>
 
+namespace pelmora::platform {
+class Dialogs;
+}  // namespace pelmora::platform
+
 namespace pelmora::output {
 
 // Form pixels per inch.
@@ -157,10 +161,10 @@ class TQuickReport {
     std::function<void(bool& PrintReport)> BeforePrint;
 
     // Prepares the pages with a progress window, then shows them in the preview window,
-    // modally; the pages are discarded when the window closes. Returns at once after a
-    // cancelled preparation, and when a preparation or preview of any report is already
-    // running.
-    void Preview();
+    // modally, whose boxes and file dialogs are `dialogs`; the pages are discarded when the
+    // window closes. Returns at once after a cancelled preparation, and when a preparation or
+    // preview of any report is already running.
+    void Preview(platform::Dialogs& dialogs);
     // True while a preparation or preview of any report runs.
     static bool previewRunning();
 };

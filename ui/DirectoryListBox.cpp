@@ -81,7 +81,8 @@ class DirectoryItemDelegate final : public QStyledItemDelegate {
 
 }  // namespace
 
-TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
+TDirectoryListBox::TDirectoryListBox(const Services& services, QWidget* parent)
+    : QListWidget(parent), m_services(services) {
     setItemDelegate(new DirectoryItemDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -189,7 +190,7 @@ void TDirectoryListBox::openItem(int row) {
     const QListWidgetItem* it = item(row);
     if (it == nullptr) return;
     const std::string target = it->data(TargetRole).toByteArray().toStdString();
-    platform::runGuarded([&] { setDirectory(target); });
+    platform::runGuarded(*m_services.dialogs, [&] { setDirectory(target); });
 }
 
 void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {

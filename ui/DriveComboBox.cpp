@@ -100,10 +100,12 @@ class DriveItemDelegate final : public QStyledItemDelegate {
 
 }  // namespace
 
-TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
+TDriveComboBox::TDriveComboBox(const Services& services, QWidget* parent)
+    : QComboBox(parent), m_services(services) {
     setItemDelegate(new DriveItemDelegate(this));
-    connect(this, &QComboBox::activated, this,
-            [this](int index) { platform::runGuarded([&] { selectVolume(index); }); });
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        platform::runGuarded(*m_services.dialogs, [&] { selectVolume(index); });
+    });
 }
 
 void TDriveComboBox::buildItems() {

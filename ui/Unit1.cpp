@@ -19,8 +19,12 @@
 
 namespace pelmora::ui {
 
-TForm1::TForm1(std::vector<std::string> arguments, BatchListNamer batchListName, QWidget* parent)
-    : QMainWindow(parent), m_arguments(std::move(arguments)), m_batchListName(batchListName) {
+TForm1::TForm1(const Services& services, std::vector<std::string> arguments,
+               BatchListNamer batchListName, QWidget* parent)
+    : QMainWindow(parent),
+      m_services(services),
+      m_arguments(std::move(arguments)),
+      m_batchListName(batchListName) {
     buildLayout();
     buildMenus();
     connectCommands();
@@ -28,13 +32,13 @@ TForm1::TForm1(std::vector<std::string> arguments, BatchListNamer batchListName,
     // The client area is 542 x 334 below the menu bar.
     resize(542, 334 + menuBar()->sizeHint().height());
 
-    platform::runGuarded([this] {
+    guarded([this] {
         DriveComboBox1->setDirList(DirectoryListBox1);
         if (DirectoryListBox1->directory().empty())
             DirectoryListBox1->setDirectory(platform::currentDirectory());
     });
     // An error inside FormCreate ends it there; the window is still created.
-    if (!platform::runGuarded([this] { FormCreate(); }) && isBatchRun()) m_batchExitStatus = 1;
+    if (!guarded([this] { FormCreate(); }) && isBatchRun()) m_batchExitStatus = 1;
 }
 
 TForm1::~TForm1() = default;
@@ -61,7 +65,7 @@ void TForm1::FormCreate() {
             requestQuit();
         }
     } else if (isBatchRun()) {
-        platform::dialogs().messageDlgEx("Pelmora: File " + list::ListFileName + " not found.",
+        m_services.dialogs->messageDlgEx("Pelmora: File " + list::ListFileName + " not found.",
                                          platform::MsgDlgType::Warning, platform::mbAbort, 0, 0);
         m_batchExitStatus = 1;
         requestQuit();
@@ -74,11 +78,11 @@ void TForm1::requestQuit() {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     bool canClose = false;
-    if (!platform::runGuarded([&] { canClose = FormCloseQuery(); }) || !canClose) {
+    if (!guarded([&] { canClose = FormCloseQuery(); }) || !canClose) {
         event->ignore();
         return;
     }
-    platform::runGuarded([this] { FormClose(); });
+    guarded([this] { FormClose(); });
     event->accept();
     // Closing the main window ends the program, whatever other windows exist.
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);

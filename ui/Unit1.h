@@ -12,7 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include <utility>
+
 #include "list/watchedlist.h"
+#include "platform/gui/dialogs.h"
+#include "ui/Services.h"
 
 class QAction;
 class QFrame;
@@ -36,11 +40,12 @@ class TForm1 : public QMainWindow {
     // app::batchListName.
     using BatchListNamer = std::string (*)(std::string_view programDir, std::string_view argument);
 
-    // Builds the window and runs FormCreate. `arguments` are the program's arguments after the
+    // Builds the window and runs FormCreate. `services` are what the window and its controls
+    // use of the world around them. `arguments` are the program's arguments after the
     // command-line rules (exactly one starts a batch run, whose list file `batchListName`
     // names; without it the argument is taken as it is, beside the program).
-    explicit TForm1(std::vector<std::string> arguments = {}, BatchListNamer batchListName = nullptr,
-                    QWidget* parent = nullptr);
+    explicit TForm1(const Services& services, std::vector<std::string> arguments = {},
+                    BatchListNamer batchListName = nullptr, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // --- controls ---------------------------------------------------------------------------
@@ -108,6 +113,7 @@ class TForm1 : public QMainWindow {
     void ShowHint();  // copies the application hint into the status line
 
     // --- state ------------------------------------------------------------------------------
+    const Services& services() const { return m_services; }
     list::WatchedList& watchedList() { return m_watchedList; }
     const std::vector<std::string>& arguments() const { return m_arguments; }
     bool isBatchRun() const { return m_arguments.size() == 1; }
@@ -148,6 +154,13 @@ class TForm1 : public QMainWindow {
     bool helpForMenu(QWidget* menu);
     void setStatsLabel(QLabel* label, const std::string& text);
 
+    // Runs `command` under the application's error handling, with this window's error box.
+    template <typename F>
+    bool guarded(F&& command) {
+        return platform::runGuarded(*m_services.dialogs, std::forward<F>(command));
+    }
+
+    Services m_services;
     std::vector<std::string> m_arguments;
     BatchListNamer m_batchListName;
     list::WatchedList m_watchedList;

@@ -22,7 +22,7 @@ void TForm1::CreateReportClick() {
         output::QRListForm = own.get();
     }
     output::QRListForm->QRLabel1.setText("File " + FileNameLabel->text());
-    output::QRListForm->QuickReport.Preview();
+    output::QRListForm->QuickReport.Preview(*m_services.dialogs);
 }
 
 }  // namespace pelmora::ui

@@ -47,8 +47,9 @@ const QSize kClientSize(360, 218);
 
 }  // namespace
 
-TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
+TAboutBox::TAboutBox(const Services& services, RegistryWriter writeRegistryEntries, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      m_services(services),
       m_writeRegistryEntries(writeRegistryEntries) {
     setObjectName(QStringLiteral("AboutBox"));
     const QString caption = QStringLiteral("Pelmora");
@@ -96,7 +97,7 @@ TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
     OKButton->setFocus(Qt::OtherFocusReason);
     connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
 
-    platform::runGuarded([this] { FormCreate(); });
+    platform::runGuarded(*m_services.dialogs, [this] { FormCreate(); });
 }
 
 void TAboutBox::FormCreate() {

@@ -71,31 +71,26 @@ class Dialogs {
     virtual std::optional<std::string> saveFileName(const FileDialogOptions& options) = 0;
 };
 
-// The dialogs in force: real Qt boxes unless a test has set its own.
-Dialogs& dialogs();
-// Replaces the dialogs in force; nullptr restores the Qt ones. Not owned.
-void setDialogs(Dialogs* d);
-
 }  // namespace pelmora::platform
 
 namespace pelmora::platform {
 
 // The application's general error handling: runs `command`; an exception escaping it is shown
-// in the error box (its text followed by ".") and the program goes on. Returns false when the
-// command ended by an error.
+// in the error box of `dialogs` (its text followed by ".") and the program goes on. Returns
+// false when the command ended by an error.
 template <typename F>
-bool runGuarded(F&& command);
+bool runGuarded(Dialogs& dialogs, F&& command);
 
-// Shows `e` in the error box; used by runGuarded.
-void showException(const std::exception& e);
+// Shows `e` in the error box of `dialogs`; used by runGuarded.
+void showException(Dialogs& dialogs, const std::exception& e);
 
 template <typename F>
-bool runGuarded(F&& command) {
+bool runGuarded(Dialogs& dialogs, F&& command) {
     try {
         command();
         return true;
     } catch (const std::exception& e) {
-        showException(e);
+        showException(dialogs, e);
         return false;
     }
 }

@@ -42,7 +42,7 @@ class ListCommands : public ::testing::Test {
     void SetUp() override {
         defaultPath = platform::programDirectory() + "DEFAULT.PML";
         ASSERT_FALSE(platform::fileExists(defaultPath)) << "a stray " << defaultPath;
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<TForm1>(services);
     }
     void TearDown() override {
         form.reset();
@@ -100,6 +100,7 @@ class ListCommands : public ::testing::Test {
     bool silent() const { return dialogs.calls().empty(); }
 
     test::ScriptedDialogs dialogs;
+    Services services{.dialogs = &dialogs};
     test::TempTree tree;
     std::string defaultPath;
     std::unique_ptr<TForm1> form;

@@ -79,8 +79,8 @@ class MountTableTest : public NavTest {
 
 TEST_F(MountTableTest, TheDriveBoxListsTheUsersVolumesSortedByMountPoint) {
     enter(root);  // below the fixture's /tmp
-    TDirectoryListBox list;
-    TDriveComboBox box;
+    TDirectoryListBox list(services);
+    TDriveComboBox box(services);
     box.setDirList(&list);
 
     const std::vector<std::pair<std::string, NavPicture>> expected = {

@@ -133,6 +133,7 @@ class Prepared : public ::testing::Test {
     WatchedList list;
     TQRListForm form{list};
     RecordingBackend backend;
+    ScriptedDialogs dialogs;
 };
 
 bool allWhite(const QImage& image, const QRect& area) {
@@ -169,7 +170,7 @@ TEST_F(Prepared, PrintedPagesAreTheRecordedPagesAndPrintingTwiceIsIdentical) {
     form.QuickReport.OnNeedData = [&](bool&) { ++callbacks; };
     form.QuickReport.BeforePrint = [&](bool&) { ++callbacks; };
     list.clear();
-    TQRPreview preview(recorded, r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recorded, r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.print();
     ASSERT_EQ(backend.jobs.size(), 1u);
     const std::vector<QImage> first = backend.jobs[0]->pages;
@@ -204,7 +205,7 @@ TEST_F(Prepared, PrintingShowsItsProgressWindowAndCancelAbortsTheJob) {
             w->cancelButton()->click();
         }
     };
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.print();
     EXPECT_EQ(caption, "Creating report...");
     EXPECT_EQ(text, "Printing report Pelmora Report");
@@ -216,9 +217,8 @@ TEST_F(Prepared, PrintingShowsItsProgressWindowAndCancelAbortsTheJob) {
 
 TEST_F(Prepared, WithoutAPrinterAnErrorBoxSaysSo) {
     const PreparedReport r = prepare(1);
-    ScriptedDialogs dialogs;
     backend.available = false;
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.print();
     EXPECT_EQ(dialogs.errors(), (std::vector<std::string>{"There is no printer installed"}));
 }
@@ -233,7 +233,7 @@ TEST_F(Prepared, PreviewControlsAndPageNavigation) {
     ASSERT_EQ(r.pages.size(), 3u);
     QRPrinter().setShowSaveButton(false);
     QRPrinter().setShowLoadButton(true);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.resize(900, 700);
     preview.show();
     auto button = [&](const char* name) { return preview.findChild<QToolButton*>(name); };
@@ -268,7 +268,7 @@ TEST_F(Prepared, PreviewControlsAndPageNavigation) {
 
 TEST_F(Prepared, ZoomFitsThePageWidthOrAHundredPercent) {
     const PreparedReport r = prepare(1);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.resize(900, 700);
     preview.show();
     auto* area = preview.findChild<QScrollArea*>("ScrollBox");
@@ -287,7 +287,7 @@ TEST_F(Prepared, ZoomFitsThePageWidthOrAHundredPercent) {
 
 TEST_F(Prepared, EscapeClosesThePreview) {
     const PreparedReport r = prepare(1);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.show();
     ASSERT_TRUE(preview.isVisible());
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -331,11 +331,11 @@ TEST_F(Prepared, PreviewOpensMaximisedOnPageOneAndRefusesASecondReportMeanwhile)
         ++previews;
         maximised = preview->windowState().testFlag(Qt::WindowMaximized);
         page = preview->currentPage();
-        form.QuickReport.Preview();  // refused: a report is already in its preview
+        form.QuickReport.Preview(dialogs);  // refused: a report is already in its preview
         preview->reject();
     });
     closer.start(0);
-    form.QuickReport.Preview();
+    form.QuickReport.Preview(dialogs);
     closer.stop();
     EXPECT_EQ(previews, 1);
     EXPECT_TRUE(maximised);

@@ -40,7 +40,7 @@ using AboutBox = ShellTest;
 
 TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
     g_registryCalls.clear();
-    ui::TAboutBox box(&recordRegistry);
+    ui::TAboutBox box(services, &recordRegistry);
     EXPECT_EQ(g_registryCalls, (std::vector<std::string>{"Quillon|Pelmora|2.0"}));
     EXPECT_TRUE(dialogs.calls().empty());  // the result is ignored
     EXPECT_FALSE(box.isVisible());
@@ -72,14 +72,14 @@ TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
 }
 
 TEST_F(AboutBox, AnErrorWhileRecordingIsShownAndTheBoxIsStillCreated) {
-    ui::TAboutBox box(&failingRegistry);
+    ui::TAboutBox box(services, &failingRegistry);
     EXPECT_EQ(dialogs.errors(), (std::vector<std::string>{"Failed to create key X"}));
     EXPECT_EQ(box.Version->text(), "Version 2.0");
 }
 
 TEST_F(AboutBox, HelpAboutShowsItModallyAndEnterClosesIt) {
     ui::TForm1& f = createForm();
-    ui::TAboutBox box(nullptr, &f);
+    ui::TAboutBox box(services, nullptr, &f);
     f.setAboutBox(&box);
     bool seen = false;
     pressInModalWhenShown(Qt::Key_Return, &seen);
@@ -90,7 +90,7 @@ TEST_F(AboutBox, HelpAboutShowsItModallyAndEnterClosesIt) {
 }
 
 TEST_F(AboutBox, EscapeDoesNotCloseIt) {
-    ui::TAboutBox box;
+    ui::TAboutBox box(services);
     bool seen = false;
     QTimer::singleShot(0, [&] {
         QWidget* modal = QApplication::activeModalWidget();

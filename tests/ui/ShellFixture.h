@@ -15,6 +15,7 @@
 #include "tests/support/RecordingHelpViewer.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempTree.h"
+#include "ui/Services.h"
 #include "ui/Unit1.h"
 
 namespace pelmora::test {
@@ -40,7 +41,7 @@ class ShellTest : public ::testing::Test {
 
     // Creates the window (running FormCreate), shows it and makes it the active window.
     ui::TForm1& createForm(std::vector<std::string> arguments = {}) {
-        form = std::make_unique<ui::TForm1>(std::move(arguments));
+        form = std::make_unique<ui::TForm1>(services, std::move(arguments));
         form->show();
         QApplication::setActiveWindow(form.get());
         QApplication::processEvents();
@@ -51,6 +52,7 @@ class ShellTest : public ::testing::Test {
     ScriptedDialogs dialogs;
     RecordingHelpViewer help;
     FakeVolumes volumes;
+    ui::Services services{.dialogs = &dialogs};
     std::string programDir;
     std::string workDir;
     std::unique_ptr<ui::TForm1> form;
