@@ -23,6 +23,7 @@
 #include "platform/gui/HelpViewer.h"
 #include "stats/formatcount.h"
 #include "platform/gui/dialogs.h"
+#include "platform/volumes.h"
 #include "ui/Services.h"
 #include "ui/Unit1.h"
 #include "ui/about.h"
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     // What the windows use of the system.
     ui::Services services;
     services.dialogs = &platform::qtDialogs();
+    services.volumes = &platform::systemVolumes();
 
     PelmoraApplication application(argc, argv, *services.dialogs);
     std::setlocale(LC_ALL, "");

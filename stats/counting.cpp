@@ -48,8 +48,7 @@ std::int64_t TreeOverhead() {
     return (DirStats.DirCount + DirStats.FileCount) * static_cast<std::int64_t>(EntryOverhead);
 }
 
-std::string ProbeVolume() {
-    platform::Volumes& v = platform::volumes();
+std::string ProbeVolume(platform::Volumes& v) {
     const std::string here = platform::currentDirectory();
     if (const std::optional<std::uint32_t> size = v.clusterSize(here.empty() ? "." : here))
         g_clusterSize = *size;

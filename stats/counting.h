@@ -9,6 +9,10 @@
 #include "stats/real48.h"
 #include "stats/walker.h"
 
+namespace pelmora::platform {
+class Volumes;
+}  // namespace pelmora::platform
+
 namespace pelmora::stats {
 
 struct TDirStats {
@@ -42,9 +46,9 @@ CountResult CountTree(std::string_view dir);
 // (DirCount + FileCount) x EntryOverhead for the current DirStats, exact in 64 bits.
 std::int64_t TreeOverhead();
 
-// Measures the volume of the process's current directory through platform::volumes(): sets
+// Measures the volume of the process's current directory through `volumes`: sets
 // EntryOverhead and returns the text for CompressedLabel ("(Compressed)" or ""). A failed
 // query keeps the figures of the previous successful one (zero before any).
-std::string ProbeVolume();
+std::string ProbeVolume(platform::Volumes& volumes);
 
 }  // namespace pelmora::stats

@@ -140,8 +140,7 @@ bool TDirectoryListBox::eventFilter(QObject* watched, QEvent* event) {
 
 void TDirectoryListBox::buildList() {
     const std::uint32_t flags =
-        platform::volumes()
-            .fileSystemFlags(m_directory)
+        m_services.volumes->fileSystemFlags(m_directory)
             .value_or(platform::kFsCaseSensitive | platform::kFsCasePreserving);
     m_caseSensitive = (flags & platform::kFsCaseSensitive) != 0;
     m_lowerCase = (flags & (platform::kFsCaseSensitive | platform::kFsCasePreserving)) == 0;

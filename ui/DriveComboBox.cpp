@@ -110,7 +110,7 @@ TDriveComboBox::TDriveComboBox(const Services& services, QWidget* parent)
 
 void TDriveComboBox::buildItems() {
     clear();
-    const std::vector<platform::MountedVolume> all = platform::volumes().mountedVolumes();
+    const std::vector<platform::MountedVolume> all = m_services.volumes->mountedVolumes();
     for (std::size_t i = 0; i < all.size(); ++i) {
         const platform::MountedVolume& v = all[i];
         // Of several mounts on one point only the last is visible there.

@@ -6,12 +6,14 @@
 
 namespace pelmora::platform {
 class Dialogs;
+class Volumes;
 }  // namespace pelmora::platform
 
 namespace pelmora::ui {
 
 struct Services {
     platform::Dialogs* dialogs = nullptr;
+    platform::Volumes* volumes = nullptr;
 };
 
 }  // namespace pelmora::ui

@@ -46,7 +46,8 @@ TForm1::~TForm1() = default;
 void TForm1::FormCreate() {
     m_hintInstalled = true;
     platform::setApplicationHelpFile(platform::programDirectory() + "Pelmora.hlp");
-    setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
+    setAutoSizeText(CompressedLabel,
+                    QString::fromStdString(stats::ProbeVolume(*m_services.volumes)));
     list::ListModified = false;
     if (isBatchRun()) {
         list::ListFileName = m_batchListName != nullptr
@@ -110,7 +111,8 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::DriveComboBox1Change() {
-    setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
+    setAutoSizeText(CompressedLabel,
+                    QString::fromStdString(stats::ProbeVolume(*m_services.volumes)));
 }
 
 void TForm1::DirectoryListBox1Change() {

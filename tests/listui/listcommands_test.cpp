@@ -17,6 +17,7 @@
 #include "list/listfile.h"
 #include "list/watchedlist.h"
 #include "platform/paths.h"
+#include "platform/volumes.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempTree.h"
 #include "ui/ListBox.h"
@@ -100,7 +101,7 @@ class ListCommands : public ::testing::Test {
     bool silent() const { return dialogs.calls().empty(); }
 
     test::ScriptedDialogs dialogs;
-    Services services{.dialogs = &dialogs};
+    Services services{.dialogs = &dialogs, .volumes = &platform::systemVolumes()};
     test::TempTree tree;
     std::string defaultPath;
     std::unique_ptr<TForm1> form;

@@ -316,7 +316,7 @@ TEST_F(DirectoryListTest, DeniedDirectoryShowsAccessDenied) {
 TEST_F(DirectoryListTest, CaselessVolumeShowsNamesInLowerCaseButLabelAsReported) {
     FakeVolumes volumes;
     volumes.flags = 0;
-    pelmora::platform::setVolumes(&volumes);
+    services.volumes = &volumes;
     const std::string dir = mkdirs("MixedCase");
     mkdirs("MixedCase/SubDir");
     enter(dir);
@@ -345,7 +345,7 @@ TEST_F(DirectoryListTest, CaselessVolumeShowsNamesInLowerCaseButLabelAsReported)
 TEST_F(DirectoryListTest, CasePreservingVolumeKeepsNames) {
     FakeVolumes volumes;
     volumes.flags = pelmora::platform::kFsCasePreserving;
-    pelmora::platform::setVolumes(&volumes);
+    services.volumes = &volumes;
     const std::string dir = mkdirs("MixedCase");
     enter(dir);
     TDirectoryListBox list(services);

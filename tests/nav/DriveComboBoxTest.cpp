@@ -29,7 +29,7 @@ class DriveBoxTest : public NavTest {
         volumes.add(root + "/ram", DriveKind::Fixed, "covered by the next mount");
         volumes.add(root + "/ram", DriveKind::Ram);
         volumes.add(root + "/disc", DriveKind::CdRom, "Disc & Co");
-        pelmora::platform::setVolumes(&volumes);
+        services.volumes = &volumes;
     }
 
     // Records the list's and the box's change events in the order they come.

@@ -71,7 +71,7 @@ class MountTableTest : public NavTest {
   protected:
     void SetUp() override {
         NavTest::SetUp();
-        pelmora::platform::setVolumes(&volumes);
+        services.volumes = &volumes;
     }
     FixtureProbe probe;
     pelmora::platform::MountTableVolumes volumes{[] { return std::string(kMountInfo); }, probe};

@@ -88,7 +88,6 @@ class NavTest : public ::testing::Test {
     }
     void TearDown() override {
         fs::current_path(m_saved);
-        pelmora::platform::setVolumes(nullptr);
         std::error_code ec;
         fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(root, ec);
@@ -103,7 +102,9 @@ class NavTest : public ::testing::Test {
 
     std::string root;
     RecordingDialogs dialogs;
-    pelmora::ui::Services services{.dialogs = &dialogs};
+    // The system's volumes unless a test hands in its own.
+    pelmora::ui::Services services{.dialogs = &dialogs,
+                                   .volumes = &pelmora::platform::systemVolumes()};
 
   private:
     fs::path m_saved;
