@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     ui::Services services;
     services.dialogs = &platform::qtDialogs();
     services.volumes = &platform::systemVolumes();
+    services.help = &platform::qtHelpViewer();
 
     PelmoraApplication application(argc, argv, *services.dialogs);
     std::setlocale(LC_ALL, "");

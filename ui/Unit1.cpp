@@ -94,16 +94,15 @@ void TForm1::Button8Click() {
 }
 
 void TForm1::FormClose() {
-    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_QUIT, 0);
+    m_services.help->winHelp(this, platform::applicationHelpFile(), platform::HELP_QUIT, 0);
 }
 
 void TForm1::Button10Click() {
-    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_FINDER, 0);
+    m_services.help->winHelp(this, platform::applicationHelpFile(), platform::HELP_FINDER, 0);
 }
 
 void TForm1::SearchforHelpOn1Click() {
-    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_PARTIALKEY,
-                                   0);
+    m_services.help->winHelp(this, platform::applicationHelpFile(), platform::HELP_PARTIALKEY, 0);
 }
 
 void TForm1::Button4Click() {

@@ -16,6 +16,7 @@
 
 #include "list/listfile.h"
 #include "list/watchedlist.h"
+#include "platform/gui/HelpViewer.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
 #include "tests/support/ScriptedDialogs.h"
@@ -101,7 +102,9 @@ class ListCommands : public ::testing::Test {
     bool silent() const { return dialogs.calls().empty(); }
 
     test::ScriptedDialogs dialogs;
-    Services services{.dialogs = &dialogs, .volumes = &platform::systemVolumes()};
+    Services services{.dialogs = &dialogs,
+                      .volumes = &platform::systemVolumes(),
+                      .help = &platform::qtHelpViewer()};
     test::TempTree tree;
     std::string defaultPath;
     std::unique_ptr<TForm1> form;

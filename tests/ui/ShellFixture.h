@@ -52,7 +52,7 @@ class ShellTest : public ::testing::Test {
     ScriptedDialogs dialogs;
     RecordingHelpViewer help;
     FakeVolumes volumes;
-    ui::Services services{.dialogs = &dialogs, .volumes = &volumes};
+    ui::Services services{.dialogs = &dialogs, .volumes = &volumes, .help = &help};
     std::string programDir;
     std::string workDir;
     std::unique_ptr<ui::TForm1> form;
