@@ -23,6 +23,7 @@
 #include "platform/gui/HelpViewer.h"
 #include "stats/formatcount.h"
 #include "platform/gui/dialogs.h"
+#include "platform/paths.h"
 #include "platform/volumes.h"
 #include "ui/Services.h"
 #include "ui/Unit1.h"
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
     services.dialogs = &platform::qtDialogs();
     services.volumes = &platform::systemVolumes();
     services.help = &platform::qtHelpViewer();
+    services.programPath = platform::programPath();
 
     PelmoraApplication application(argc, argv, *services.dialogs);
     std::setlocale(LC_ALL, "");

@@ -45,17 +45,17 @@ TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
     m_hintInstalled = true;
-    platform::setApplicationHelpFile(platform::programDirectory() + "Pelmora.hlp");
+    platform::setApplicationHelpFile(programDirectory() + "Pelmora.hlp");
     setAutoSizeText(CompressedLabel,
                     QString::fromStdString(stats::ProbeVolume(*m_services.volumes)));
     list::ListModified = false;
     if (isBatchRun()) {
         list::ListFileName = m_batchListName != nullptr
-                                 ? m_batchListName(platform::programDirectory(), m_arguments[0])
-                                 : platform::programDirectory() + m_arguments[0];
+                                 ? m_batchListName(programDirectory(), m_arguments[0])
+                                 : programDirectory() + m_arguments[0];
         setWindowState(windowState() | Qt::WindowMinimized);
     } else {
-        list::ListFileName = platform::programDirectory() + "DEFAULT.PML";
+        list::ListFileName = programDirectory() + "DEFAULT.PML";
     }
     setAutoSizeText(FileNameLabel,
                     displayPath(std::string(platform::bareName(list::ListFileName))));
@@ -71,6 +71,10 @@ void TForm1::FormCreate() {
         m_batchExitStatus = 1;
         requestQuit();
     }
+}
+
+std::string TForm1::programDirectory() const {
+    return std::string(platform::directoryPart(m_services.programPath));
 }
 
 void TForm1::requestQuit() {

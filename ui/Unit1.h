@@ -114,6 +114,8 @@ class TForm1 : public QMainWindow {
 
     // --- state ------------------------------------------------------------------------------
     const Services& services() const { return m_services; }
+    // The folder of the program's path, with a trailing '/'.
+    std::string programDirectory() const;
     list::WatchedList& watchedList() { return m_watchedList; }
     const std::vector<std::string>& arguments() const { return m_arguments; }
     bool isBatchRun() const { return m_arguments.size() == 1; }

@@ -92,7 +92,7 @@ void TForm1::Button5Click() {
                                   platform::mbYes | platform::mbNo) == platform::mrNo)
         return;
     m_watchedList.clear();
-    list::ListFileName = platform::programDirectory() + std::string(list::kDefaultListName);
+    list::ListFileName = programDirectory() + std::string(list::kDefaultListName);
     setAutoSizeText(FileNameLabel, QString::fromLatin1(list::kDefaultListName.data(),
                                                        list::kDefaultListName.size()));
     list::ListModified = false;

@@ -103,7 +103,8 @@ TAboutBox::TAboutBox(const Services& services, RegistryWriter writeRegistryEntri
 void TAboutBox::FormCreate() {
     setAutoSizeText(Version, QStringLiteral("Version 2.0"));
     if (m_writeRegistryEntries != nullptr)
-        static_cast<void>(m_writeRegistryEntries("Quillon", "Pelmora", "2.0"));
+        static_cast<void>(
+            m_writeRegistryEntries(m_services.programPath, "Quillon", "Pelmora", "2.0"));
 }
 
 void TAboutBox::OKButtonClick() {

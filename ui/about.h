@@ -20,10 +20,10 @@ namespace pelmora::ui {
 class TAboutBox : public QDialog {
     Q_OBJECT
   public:
-    // The step that records the program in the system's store: (maker, product, version);
-    // its result is ignored. Start-up passes app::WriteRegistryEntries.
-    using RegistryWriter = bool (*)(std::string_view maker, std::string_view product,
-                                    std::string_view version);
+    // The step that records the program in the system's store: (the program's path, maker,
+    // product, version); its result is ignored. Start-up passes app::WriteRegistryEntries.
+    using RegistryWriter = bool (*)(std::string_view program, std::string_view maker,
+                                    std::string_view product, std::string_view version);
 
     // Builds the box and runs FormCreate (an error in it goes to the error box of `services`).
     explicit TAboutBox(const Services& services, RegistryWriter writeRegistryEntries = nullptr,

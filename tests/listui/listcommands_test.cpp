@@ -104,7 +104,8 @@ class ListCommands : public ::testing::Test {
     test::ScriptedDialogs dialogs;
     Services services{.dialogs = &dialogs,
                       .volumes = &platform::systemVolumes(),
-                      .help = &platform::qtHelpViewer()};
+                      .help = &platform::qtHelpViewer(),
+                      .programPath = platform::programPath()};
     test::TempTree tree;
     std::string defaultPath;
     std::unique_ptr<TForm1> form;

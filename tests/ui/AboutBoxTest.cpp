@@ -14,13 +14,14 @@ namespace {
 
 std::vector<std::string> g_registryCalls;
 
-bool recordRegistry(std::string_view maker, std::string_view product, std::string_view version) {
+bool recordRegistry(std::string_view, std::string_view maker, std::string_view product,
+                    std::string_view version) {
     g_registryCalls.push_back(std::string(maker) + "|" + std::string(product) + "|" +
                               std::string(version));
     return false;
 }
 
-bool failingRegistry(std::string_view, std::string_view, std::string_view) {
+bool failingRegistry(std::string_view, std::string_view, std::string_view, std::string_view) {
     throw platform::PelmoraError("Failed to create key X");
 }
 

@@ -25,7 +25,7 @@ class ShellTest : public ::testing::Test {
     void SetUp() override {
         m_savedCwd = platform::currentDirectory();
         programDir = tree.dir("prog");
-        platform::setProgramPath(programDir + "/pelmora");
+        services.programPath = programDir + "/pelmora";
         workDir = tree.dir("work");
         ASSERT_EQ(::chdir(workDir.c_str()), 0);
         stats::setThousandsSeparator(',');
@@ -35,7 +35,6 @@ class ShellTest : public ::testing::Test {
 
     void TearDown() override {
         form.reset();
-        platform::setProgramPath("");
         if (!m_savedCwd.empty()) static_cast<void>(::chdir(m_savedCwd.c_str()));
     }
 
