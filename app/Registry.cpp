@@ -357,8 +357,8 @@ std::string desktopEntryText(std::string_view programPath, std::string_view dire
     return text;
 }
 
-bool WriteRegistryEntries(std::string_view maker, std::string_view product,
-                          std::string_view version) {
+bool WriteRegistryEntries(std::string_view programPath, std::string_view maker,
+                          std::string_view product, std::string_view version) {
     const std::string root = systemRoot();
     bool result = true;
 
@@ -393,7 +393,7 @@ bool WriteRegistryEntries(std::string_view maker, std::string_view product,
     // already, and never over a file this program did not write.
     const std::string appsDir = root + "usr/local/share/applications";
     if (!canWriteFolder(appsDir)) return false;
-    const std::string program = platform::programPath();
+    const std::string program(programPath);
     const std::string entry = appsDir + "/" + std::string(platform::bareName(program)) + ".desktop";
     const OwnEntry existing = inspectEntry(entry);
     if (existing.kind == OwnEntry::Foreign) return result;

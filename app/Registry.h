@@ -21,12 +21,12 @@
 
 namespace pelmora::app {
 
-// Records maker/product/version and the program's path. Returns false, silently, when a
-// folder of the store cannot be opened or created (no rights to the machine-wide root);
+// Records maker/product/version and the path of the program at `program`. Returns false, silently,
+// when a folder of the store cannot be opened or created (no rights to the machine-wide root);
 // raises PelmoraError("Failed to create key " + file) when an entry cannot be created and
 // PelmoraError("Failed to set data for '" + value + "'") when a value cannot be written.
-bool WriteRegistryEntries(std::string_view maker, std::string_view product,
-                          std::string_view version);
+bool WriteRegistryEntries(std::string_view program, std::string_view maker,
+                          std::string_view product, std::string_view version);
 
 // The machine-wide root; ends in '/'.
 std::string systemRoot();

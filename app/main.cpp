@@ -22,6 +22,9 @@
 #include "platform/gui/HelpViewer.h"
 #include "stats/formatcount.h"
 #include "platform/gui/dialogs.h"
+#include "platform/paths.h"
+#include "platform/volumes.h"
+#include "ui/Services.h"
 #include "ui/Unit1.h"
 #include "ui/about.h"
 #include "ui/errorpolicy.h"
@@ -33,22 +36,33 @@ namespace {
 // a command's would be, and the program goes on.
 class PelmoraApplication : public QApplication {
   public:
-    using QApplication::QApplication;
+    PelmoraApplication(int& argc, char** argv, pelmora::platform::Dialogs& dialogs)
+        : QApplication(argc, argv), m_dialogs(dialogs) {}
     bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& e) {
-            pelmora::ui::showException(e);
+            pelmora::ui::showException(m_dialogs, e);
             return false;
         }
     }
+
+  private:
+    pelmora::platform::Dialogs& m_dialogs;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace pelmora;
-    PelmoraApplication application(argc, argv);
+    // What the windows use of the system.
+    ui::Services services;
+    services.dialogs = &platform::qtDialogs();
+    services.volumes = &platform::systemVolumes();
+    services.help = &platform::qtHelpViewer();
+    services.programPath = platform::programPath();
+
+    PelmoraApplication application(argc, argv, *services.dialogs);
     std::setlocale(LC_ALL, "");
     stats::refreshThousandsSeparator();
 
@@ -56,14 +70,14 @@ int main(int argc, char** argv) {
     platform::setApplicationHelpFile("Pelmora.hlp");
 
     // The main window; its creation runs FormCreate, which may carry out a whole batch run.
-    ui::TForm1 form(app::programArguments(argc, argv), &app::batchListName);
+    ui::TForm1 form(services, app::programArguments(argc, argv), &app::batchListName);
     if (form.windowState() & Qt::WindowMinimized)
         form.showMinimized();
     else
         form.show();
 
     // The About box, hidden until Help > About...; its creation writes the registry entries.
-    ui::TAboutBox aboutBox(&app::WriteRegistryEntries, &form);
+    ui::TAboutBox aboutBox(services, &app::WriteRegistryEntries, &form);
     form.setAboutBox(&aboutBox);
 
     // A quit request made during start-up ends the loop on its first turn.

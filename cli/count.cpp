@@ -11,6 +11,7 @@
 #include "cli/counting.h"
 #include "cli/json.h"
 #include "cli/stdout.h"
+#include "platform/volumes.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
 
@@ -75,7 +76,7 @@ int runCount(const Args& args) {
     if (parsed.operands.empty()) return usageError("count", "no directory given");
 
     // Like the window's start-up: the volume of the current directory sets the overhead.
-    stats::ProbeVolume();
+    stats::ProbeVolume(platform::systemVolumes());
     const std::int32_t entryOverhead = stats::EntryOverhead;
     bool complete = true;
     if (json) out().write("[");

@@ -20,6 +20,7 @@
 #include "list/watchedlist.h"
 #include "output/DataFile.h"
 #include "platform/paths.h"
+#include "platform/volumes.h"
 #include "stats/counting.h"
 
 namespace pelmora::cli {
@@ -67,7 +68,7 @@ int run(const Args& args, bool snapshotOnly) {
     const std::string& listPath = parsed.operands.front();
 
     try {
-        stats::ProbeVolume();
+        stats::ProbeVolume(platform::systemVolumes());
         if (!platform::fileExists(listPath)) return fail("File " + listPath + " not found");
         list::WatchedList watched;
         list::loadList(watched, listPath);

@@ -22,6 +22,7 @@
 #include "platform/displayname.h"
 #include "platform/paths.h"
 #include "platform/replacefile.h"
+#include "platform/volumes.h"
 #include "stats/counting.h"
 
 namespace pelmora::cli {
@@ -103,7 +104,7 @@ int writeReport(const Args& args) {
     const RuntimeFolder runtime;
     const std::unique_ptr<QGuiApplication> app = guiApplication();
     try {
-        stats::ProbeVolume();
+        stats::ProbeVolume(platform::systemVolumes());
         list::WatchedList list;
         list::loadList(list, listPath);
         if (list.count() == 0) {

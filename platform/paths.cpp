@@ -38,16 +38,7 @@ std::string joinPattern(std::string_view dir, std::string_view mask) {
     return out;
 }
 
-namespace {
-std::string g_programPathOverride;
-}  // namespace
-
-void setProgramPath(std::string path) {
-    g_programPathOverride = std::move(path);
-}
-
 std::string programPath() {
-    if (!g_programPathOverride.empty()) return g_programPathOverride;
     std::vector<char> buf(PATH_MAX + 1);
     for (;;) {
         const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());

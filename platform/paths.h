@@ -31,9 +31,6 @@ std::string joinPattern(std::string_view dir, std::string_view mask);
 // trailing '/'. Empty when the kernel cannot tell.
 std::string programPath();
 std::string programDirectory();
-// Makes programPath() answer `path` instead of the kernel (tests that place files beside a
-// stand-in program); an empty text goes back to /proc/self/exe.
-void setProgramPath(std::string path);
 
 // The process's current directory as the kernel reports it; empty on failure.
 std::string currentDirectory();

@@ -113,8 +113,6 @@ class SystemProbe final : public VolumeProbe {
     }
 };
 
-Volumes* g_override = nullptr;
-
 }  // namespace
 
 std::string readMountInfo() {
@@ -160,14 +158,6 @@ std::string MountTableVolumes::mountPointOf(const std::string& path) {
 Volumes& systemVolumes() {
     static MountTableVolumes v(&readMountInfo, systemVolumeProbe());
     return v;
-}
-
-Volumes& volumes() {
-    return g_override != nullptr ? *g_override : systemVolumes();
-}
-
-void setVolumes(Volumes* v) {
-    g_override = v;
 }
 
 }  // namespace pelmora::platform

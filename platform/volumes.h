@@ -66,11 +66,6 @@ std::string readMountInfo();
 // sysfs, directories by statx without syncing; no device is opened.
 VolumeProbe& systemVolumeProbe();
 
-// The volumes in force: the system's, unless a test has set its own.
-Volumes& volumes();
-// Replaces the volumes in force; nullptr restores the system's. Not owned.
-void setVolumes(Volumes* v);
-
 // The system implementation: MountTableVolumes over /proc/self/mountinfo and the system probe.
 Volumes& systemVolumes();
 

@@ -52,8 +52,7 @@ std::int64_t TreeOverhead() {
     return overheadFor(DirStats.DirCount, DirStats.FileCount, EntryOverhead);
 }
 
-std::string ProbeVolume() {
-    platform::Volumes& v = platform::volumes();
+std::string ProbeVolume(platform::Volumes& v) {
     const std::string here = platform::currentDirectory();
     if (const std::optional<std::uint32_t> size = v.clusterSize(here.empty() ? "." : here))
         g_clusterSize = *size;

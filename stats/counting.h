@@ -9,6 +9,10 @@
 #include "stats/real48.h"
 #include "stats/walker.h"
 
+namespace pelmora::platform {
+class Volumes;
+}  // namespace pelmora::platform
+
 namespace pelmora::stats {
 
 struct TDirStats {
@@ -51,9 +55,9 @@ std::int64_t overheadFor(std::int64_t directories, std::int64_t files, std::int3
 // overheadFor the current DirStats and EntryOverhead.
 std::int64_t TreeOverhead();
 
-// Measures the volume of the process's current directory through platform::volumes(): sets
+// Measures the volume of the process's current directory through `volumes`: sets
 // EntryOverhead and returns the text for CompressedLabel ("(Compressed)" or ""). A failed
 // query keeps the figures of the previous successful one (zero before any).
-std::string ProbeVolume();
+std::string ProbeVolume(platform::Volumes& volumes);
 
 }  // namespace pelmora::stats

@@ -78,7 +78,8 @@ class DirectoryItemDelegate final : public QStyledItemDelegate {
 
 }  // namespace
 
-TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
+TDirectoryListBox::TDirectoryListBox(const Services& services, QWidget* parent)
+    : QListWidget(parent), m_services(services) {
     setItemDelegate(new DirectoryItemDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -137,8 +138,7 @@ bool TDirectoryListBox::eventFilter(QObject* watched, QEvent* event) {
 
 void TDirectoryListBox::buildList() {
     const std::uint32_t flags =
-        platform::volumes()
-            .fileSystemFlags(m_directory)
+        m_services.volumes->fileSystemFlags(m_directory)
             .value_or(platform::kFsCaseSensitive | platform::kFsCasePreserving);
     m_caseSensitive = (flags & platform::kFsCaseSensitive) != 0;
     m_lowerCase = (flags & (platform::kFsCaseSensitive | platform::kFsCasePreserving)) == 0;
@@ -187,7 +187,7 @@ void TDirectoryListBox::openItem(int row) {
     const QListWidgetItem* it = item(row);
     if (it == nullptr) return;
     const std::string target = it->data(TargetRole).toByteArray().toStdString();
-    runGuarded([&] { setDirectory(target); });
+    runGuarded(*m_services.dialogs, [&] { setDirectory(target); });
 }
 
 void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {

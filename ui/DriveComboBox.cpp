@@ -101,15 +101,17 @@ class DriveItemDelegate final : public QStyledItemDelegate {
 
 }  // namespace
 
-TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
+TDriveComboBox::TDriveComboBox(const Services& services, QWidget* parent)
+    : QComboBox(parent), m_services(services) {
     setItemDelegate(new DriveItemDelegate(this));
-    connect(this, &QComboBox::activated, this,
-            [this](int index) { runGuarded([&] { selectVolume(index); }); });
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        runGuarded(*m_services.dialogs, [&] { selectVolume(index); });
+    });
 }
 
 void TDriveComboBox::buildItems() {
     clear();
-    const std::vector<platform::MountedVolume> all = platform::volumes().mountedVolumes();
+    const std::vector<platform::MountedVolume> all = m_services.volumes->mountedVolumes();
     for (std::size_t i = 0; i < all.size(); ++i) {
         const platform::MountedVolume& v = all[i];
         // Of several mounts on one point only the last is visible there.

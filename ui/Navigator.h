@@ -10,6 +10,8 @@
 #include <QString>
 #include <string>
 
+#include "ui/Services.h"
+
 class QLabel;
 
 namespace pelmora::ui {
@@ -40,7 +42,8 @@ class TDirectoryListBox : public QListWidget {
         PictureRole,                // int: a NavPicture
     };
 
-    explicit TDirectoryListBox(QWidget* parent = nullptr);
+    // `services` give the error box and the volumes.
+    explicit TDirectoryListBox(const Services& services, QWidget* parent = nullptr);
 
     // The current directory, as the kernel reports it (bytes).
     const std::string& directory() const { return m_directory; }
@@ -81,6 +84,8 @@ class TDirectoryListBox : public QListWidget {
     void updateLabel();
     bool sameDirectory(const std::string& a, const std::string& b) const;
 
+    Services m_services;
+
     bool m_caseSensitive = true;
     bool m_lowerCase = false;
 };
@@ -95,7 +100,8 @@ class TDriveComboBox : public QComboBox {
         PictureRole,                    // int: a NavPicture
     };
 
-    explicit TDriveComboBox(QWidget* parent = nullptr);
+    // `services` give the error box and the volumes.
+    explicit TDriveComboBox(const Services& services, QWidget* parent = nullptr);
 
     // Ties the box to the list; the box then lists the volumes and selects the one holding the
     // list's current directory, emitting changed() once.
@@ -123,6 +129,8 @@ class TDriveComboBox : public QComboBox {
     void buildItems();
     int indexOfVolumeHolding(const std::string& path) const;
     void followList();
+
+    Services m_services;
 
     std::string m_drive;
     bool m_selecting = false;

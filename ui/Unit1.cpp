@@ -21,8 +21,12 @@
 
 namespace pelmora::ui {
 
-TForm1::TForm1(std::vector<std::string> arguments, BatchListNamer batchListName, QWidget* parent)
-    : QMainWindow(parent), m_arguments(std::move(arguments)), m_batchListName(batchListName) {
+TForm1::TForm1(const Services& services, std::vector<std::string> arguments,
+               BatchListNamer batchListName, QWidget* parent)
+    : QMainWindow(parent),
+      m_services(services),
+      m_arguments(std::move(arguments)),
+      m_batchListName(batchListName) {
     buildLayout();
     buildMenus();
     connectCommands();
@@ -30,27 +34,28 @@ TForm1::TForm1(std::vector<std::string> arguments, BatchListNamer batchListName,
     // The client area is 542 x 334 below the menu bar.
     resize(542, 334 + menuBar()->sizeHint().height());
 
-    runGuarded([this] {
+    guarded([this] {
         DriveComboBox1->setDirList(DirectoryListBox1);
         if (DirectoryListBox1->directory().empty())
             DirectoryListBox1->setDirectory(platform::currentDirectory());
     });
     // An error inside FormCreate ends it there; the window is still created.
-    if (!runGuarded([this] { FormCreate(); }) && isBatchRun()) m_batchExitStatus = 1;
+    if (!guarded([this] { FormCreate(); }) && isBatchRun()) m_batchExitStatus = 1;
 }
 
 TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
     m_hintInstalled = true;
-    platform::setApplicationHelpFile(platform::programDirectory() + "Pelmora.hlp");
-    setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
+    platform::setApplicationHelpFile(programDirectory() + "Pelmora.hlp");
+    setAutoSizeText(CompressedLabel,
+                    QString::fromStdString(stats::ProbeVolume(*m_services.volumes)));
     list::ListModified = false;
     if (isBatchRun()) {
-        list::ListFileName = m_batchListName(platform::programDirectory(), m_arguments[0]);
+        list::ListFileName = m_batchListName(programDirectory(), m_arguments[0]);
         setWindowState(windowState() | Qt::WindowMinimized);
     } else {
-        list::ListFileName = platform::programDirectory() + "DEFAULT.PML";
+        list::ListFileName = programDirectory() + "DEFAULT.PML";
     }
     setAutoSizeText(FileNameLabel, platform::displayName(platform::bareName(list::ListFileName)));
     if (platform::fileExists(list::ListFileName)) {
@@ -60,11 +65,15 @@ void TForm1::FormCreate() {
             requestQuit();
         }
     } else if (isBatchRun()) {
-        platform::dialogs().messageDlgEx("Pelmora: File " + list::ListFileName + " not found.",
+        m_services.dialogs->messageDlgEx("Pelmora: File " + list::ListFileName + " not found.",
                                          platform::MsgDlgType::Warning, platform::mbAbort, 0, 0);
         m_batchExitStatus = 1;
         requestQuit();
     }
+}
+
+std::string TForm1::programDirectory() const {
+    return std::string(platform::directoryPart(m_services.programPath));
 }
 
 void TForm1::requestQuit() {
@@ -73,11 +82,11 @@ void TForm1::requestQuit() {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     bool canClose = false;
-    if (!runGuarded([&] { canClose = FormCloseQuery(); }) || !canClose) {
+    if (!guarded([&] { canClose = FormCloseQuery(); }) || !canClose) {
         event->ignore();
         return;
     }
-    runGuarded([this] { FormClose(); });
+    guarded([this] { FormClose(); });
     event->accept();
     // Closing the main window ends the program, whatever other windows exist.
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -88,16 +97,15 @@ void TForm1::Button8Click() {
 }
 
 void TForm1::FormClose() {
-    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_QUIT, 0);
+    m_services.help->winHelp(this, platform::applicationHelpFile(), platform::HELP_QUIT, 0);
 }
 
 void TForm1::Button10Click() {
-    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_FINDER, 0);
+    m_services.help->winHelp(this, platform::applicationHelpFile(), platform::HELP_FINDER, 0);
 }
 
 void TForm1::SearchforHelpOn1Click() {
-    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_PARTIALKEY,
-                                   0);
+    m_services.help->winHelp(this, platform::applicationHelpFile(), platform::HELP_PARTIALKEY, 0);
 }
 
 void TForm1::Button4Click() {
@@ -105,7 +113,8 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::DriveComboBox1Change() {
-    setAutoSizeText(CompressedLabel, QString::fromStdString(stats::ProbeVolume()));
+    setAutoSizeText(CompressedLabel,
+                    QString::fromStdString(stats::ProbeVolume(*m_services.volumes)));
 }
 
 void TForm1::DirectoryListBox1Change() {

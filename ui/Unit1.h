@@ -10,10 +10,14 @@
 #include <QString>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "list/watchedlist.h"
 #include "output/Report.h"
+#include "platform/gui/dialogs.h"
+#include "ui/Services.h"
+#include "ui/errorpolicy.h"
 
 class QAction;
 class QFrame;
@@ -37,11 +41,12 @@ class TForm1 : public QMainWindow {
     // app::batchListName.
     using BatchListNamer = std::string (*)(std::string_view programDir, std::string_view argument);
 
-    // Builds the window and runs FormCreate. `arguments` are the program's arguments after the
+    // Builds the window and runs FormCreate. `services` are what the window and its controls
+    // use of the world around them. `arguments` are the program's arguments after the
     // command-line rules (exactly one starts a batch run, whose list file `batchListName`
     // names; a window built without a namer has no batch run and starts interactively).
-    explicit TForm1(std::vector<std::string> arguments = {}, BatchListNamer batchListName = nullptr,
-                    QWidget* parent = nullptr);
+    explicit TForm1(const Services& services, std::vector<std::string> arguments = {},
+                    BatchListNamer batchListName = nullptr, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // --- controls ---------------------------------------------------------------------------
@@ -109,6 +114,9 @@ class TForm1 : public QMainWindow {
     void ShowHint();  // copies the application hint into the status line
 
     // --- state ------------------------------------------------------------------------------
+    const Services& services() const { return m_services; }
+    // The folder of the program's path, with a trailing '/'.
+    std::string programDirectory() const;
     list::WatchedList& watchedList() { return m_watchedList; }
     // The report form over this window's list, the program's only one; Report > Create Report
     // prepares and previews it.
@@ -152,6 +160,13 @@ class TForm1 : public QMainWindow {
     bool helpForMenu(QWidget* menu);
     void setStatsLabel(QLabel* label, const std::string& text);
 
+    // Runs `command` under the application's error handling, with this window's error box.
+    template <typename F>
+    bool guarded(F&& command) {
+        return runGuarded(*m_services.dialogs, std::forward<F>(command));
+    }
+
+    Services m_services;
     std::vector<std::string> m_arguments;
     BatchListNamer m_batchListName;
     list::WatchedList m_watchedList;

@@ -44,7 +44,7 @@ class ExportFeedback {
 void TForm1::CreateDataFileClick() {
     const list::WatchedList& entries = m_watchedList;
     if (entries.count() == 0) {
-        platform::dialogs().notice("The list is empty.");
+        m_services.dialogs->notice("The list is empty.");
         return;
     }
 
@@ -70,11 +70,11 @@ void TForm1::CreateDataFileClick() {
         // Not silently skipped: the user learns that no data file was written. A batch run
         // still ends as it would have, but with a failing exit status.
         if (!isBatchRun()) throw *notCreated;
-        showException(*notCreated);
+        showException(*m_services.dialogs, *notCreated);
         m_batchExitStatus = 1;
         return;
     }
-    platform::dialogs().notice("File " + name + " created.");
+    m_services.dialogs->notice("File " + name + " created.");
 }
 
 }  // namespace pelmora::ui

@@ -22,7 +22,6 @@ namespace pelmora::ui {
 
 namespace {
 
-using platform::dialogs;
 using platform::FileDialogOptions;
 
 constexpr std::string_view kClearQuestion = "Modified list not saved.  Clear list without saving?";
@@ -65,8 +64,8 @@ FileDialogOptions& OpenDialog1(TForm1* form) {
     return fileDialog(form, "OpenDialog1", "Open Directory List", false);
 }
 
-int ask(std::string_view question, unsigned buttons) {
-    return dialogs().messageDlg(question, platform::MsgDlgType::Information, buttons);
+int ask(platform::Dialogs& dialogs, std::string_view question, unsigned buttons) {
+    return dialogs.messageDlg(question, platform::MsgDlgType::Information, buttons);
 }
 
 void showListFileName(QLabel* label) {
@@ -90,11 +89,11 @@ bool holdsLineBreak(std::string_view path) {
 }  // namespace
 
 void TForm1::Button5Click() {
-    if (list::ListModified &&
-        ask(kClearQuestion, platform::mbYes | platform::mbNo) == platform::mrNo)
+    if (list::ListModified && ask(*m_services.dialogs, kClearQuestion,
+                                  platform::mbYes | platform::mbNo) == platform::mrNo)
         return;
     m_watchedList.clear();
-    list::ListFileName = platform::programDirectory() + std::string(list::kDefaultListName);
+    list::ListFileName = programDirectory() + std::string(list::kDefaultListName);
     setAutoSizeText(FileNameLabel, QString::fromLatin1(list::kDefaultListName.data(),
                                                        list::kDefaultListName.size()));
     list::ListModified = false;
@@ -102,14 +101,14 @@ void TForm1::Button5Click() {
 
 void TForm1::Button7Click() {
     if (list::ListModified) {
-        const int answer =
-            ask(kSaveQuestion, platform::mbYes | platform::mbNo | platform::mbCancel);
+        const int answer = ask(*m_services.dialogs, kSaveQuestion,
+                               platform::mbYes | platform::mbNo | platform::mbCancel);
         if (answer != platform::mrYes && answer != platform::mrNo) return;
         if (answer == platform::mrYes) Button6Click();
     }
     FileDialogOptions& dialog = OpenDialog1(this);
     dialog.initialDir = std::string(platform::directoryPart(list::ListFileName));
-    const std::optional<std::string> chosen = dialogs().openFileName(dialog);
+    const std::optional<std::string> chosen = m_services.dialogs->openFileName(dialog);
     if (!chosen) return;
     dialog.fileName = *chosen;
     list::ListFileName = *chosen;
@@ -133,7 +132,7 @@ void TForm1::Button6Click() {
     FileDialogOptions& dialog = SaveDialog1(this);
     dialog.fileName = std::string(platform::bareName(list::ListFileName));
     dialog.initialDir = std::string(platform::directoryPart(list::ListFileName));
-    const std::optional<std::string> chosen = dialogs().saveFileName(dialog);
+    const std::optional<std::string> chosen = m_services.dialogs->saveFileName(dialog);
     if (!chosen) return;
     list::saveList(m_watchedList, *chosen);
     list::ListFileName = *chosen;
@@ -143,7 +142,8 @@ void TForm1::Button6Click() {
 
 bool TForm1::FormCloseQuery() {
     if (!list::ListModified) return true;
-    const int answer = ask(kSaveQuestion, platform::mbYes | platform::mbNo | platform::mbCancel);
+    const int answer = ask(*m_services.dialogs, kSaveQuestion,
+                           platform::mbYes | platform::mbNo | platform::mbCancel);
     if (answer == platform::mrNo) return true;
     if (answer != platform::mrYes) return false;
     Button6Click();  // an error here keeps the window open too

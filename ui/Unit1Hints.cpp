@@ -87,8 +87,8 @@ bool TForm1::event(QEvent* event) {
 
 void TForm1::helpForWidget(QWidget* w) {
     if (const int context = helpContextOf(w); context != 0)
-        platform::helpViewer().winHelp(this, platform::applicationHelpFile(),
-                                       platform::HELP_CONTEXT, static_cast<unsigned long>(context));
+        m_services.help->winHelp(this, platform::applicationHelpFile(), platform::HELP_CONTEXT,
+                                 static_cast<unsigned long>(context));
 }
 
 bool TForm1::helpForMenu(QWidget* menuWidget) {
@@ -105,8 +105,8 @@ bool TForm1::helpForMenu(QWidget* menuWidget) {
     } else {
         return false;
     }
-    platform::helpViewer().winHelp(this, platform::applicationHelpFile(), platform::HELP_CONTEXT,
-                                   static_cast<unsigned long>(context));
+    m_services.help->winHelp(this, platform::applicationHelpFile(), platform::HELP_CONTEXT,
+                             static_cast<unsigned long>(context));
     return true;
 }
 

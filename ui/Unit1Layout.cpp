@@ -113,7 +113,7 @@ void TForm1::buildLayout() {
     left->setContentsMargins(0, 0, 0, 0);  // the 1-pixel edge is the frame itself
     left->setSpacing(0);
 
-    DirectoryListBox1 = new TDirectoryListBox(LeftPanel);
+    DirectoryListBox1 = new TDirectoryListBox(m_services, LeftPanel);
     DirectoryListBox1->setObjectName(QStringLiteral("DirectoryListBox1"));
     DirectoryListBox1->setStatusTip(
         QStringLiteral("Double click to change directories.  Right click for menu"));
@@ -139,7 +139,7 @@ void TForm1::buildLayout() {
     setStatusBar(StatusLine);
 
     // The top strip's controls.
-    DriveComboBox1 = new TDriveComboBox(SpeedPanel);
+    DriveComboBox1 = new TDriveComboBox(m_services, SpeedPanel);
     DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
     DriveComboBox1->setGeometry(8, 6, 257, 22);
     DriveComboBox1->setStatusTip(QStringLiteral("Change to another drive"));

@@ -86,7 +86,7 @@ void TForm1::buildMenus() {
 void TForm1::connectCommands() {
     auto wire = [this](QAction* action, void (TForm1::*handler)()) {
         connect(action, &QAction::triggered, this,
-                [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); });
+                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
     };
     wire(New1, &TForm1::Button5Click);
     wire(Open1, &TForm1::Button7Click);
@@ -103,11 +103,11 @@ void TForm1::connectCommands() {
     wire(DeleteHighlighted1, &TForm1::DeleteHighlighted1Click);
 
     connect(StatsButton, &QPushButton::clicked, this,
-            [this] { runGuarded([this] { StatsPanelClick(); }); });
+            [this] { guarded([this] { StatsPanelClick(); }); });
     connect(DriveComboBox1, &TDriveComboBox::changed, this,
-            [this] { runGuarded([this] { DriveComboBox1Change(); }); });
+            [this] { guarded([this] { DriveComboBox1Change(); }); });
     connect(DirectoryListBox1, &TDirectoryListBox::changed, this,
-            [this] { runGuarded([this] { DirectoryListBox1Change(); }); });
+            [this] { guarded([this] { DirectoryListBox1Change(); }); });
 
     connect(DirectoryListBox1, &QWidget::customContextMenuRequested, this, [this](QPoint pos) {
         DirectoryPopup->popup(DirectoryListBox1->viewport()->mapToGlobal(pos));

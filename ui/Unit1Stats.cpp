@@ -34,8 +34,8 @@ void TForm1::StatsPanelClick() {
     if (dir.empty()) return;
     // Counting a whole volume can take long: ask first when the directory is a volume's root,
     // naming the whole mount point (the label may show it shortened).
-    if (platform::volumes().mountPointOf(dir) == dir) {
-        const int answer = platform::dialogs().messageDlgEx(
+    if (m_services.volumes->mountPointOf(dir) == dir) {
+        const int answer = m_services.dialogs->messageDlgEx(
             "This might take some time.\r\nGet stats for entire " + dir + " drive?",
             platform::MsgDlgType::Information, platform::mbYes | platform::mbNo, platform::mbYes,
             platform::mbNo);

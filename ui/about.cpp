@@ -42,8 +42,9 @@ const QSize kClientSize(360, 218);
 
 }  // namespace
 
-TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
+TAboutBox::TAboutBox(const Services& services, RegistryWriter writeRegistryEntries, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      m_services(services),
       m_writeRegistryEntries(writeRegistryEntries) {
     setObjectName(QStringLiteral("AboutBox"));
     const QString caption = QStringLiteral("Pelmora");
@@ -91,13 +92,14 @@ TAboutBox::TAboutBox(RegistryWriter writeRegistryEntries, QWidget* parent)
     OKButton->setFocus(Qt::OtherFocusReason);
     connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
 
-    runGuarded([this] { FormCreate(); });
+    runGuarded(*m_services.dialogs, [this] { FormCreate(); });
 }
 
 void TAboutBox::FormCreate() {
     setAutoSizeText(Version, QStringLiteral("Version 2.0"));
     if (m_writeRegistryEntries != nullptr)
-        static_cast<void>(m_writeRegistryEntries("Quillon", "Pelmora", "2.0"));
+        static_cast<void>(
+            m_writeRegistryEntries(m_services.programPath, "Quillon", "Pelmora", "2.0"));
 }
 
 void TAboutBox::OKButtonClick() {

@@ -10,6 +10,8 @@
 #include <QDialog>
 #include <string_view>
 
+#include "ui/Services.h"
+
 class QLabel;
 class QPushButton;
 
@@ -18,13 +20,14 @@ namespace pelmora::ui {
 class TAboutBox : public QDialog {
     Q_OBJECT
   public:
-    // The step that records the program in the system's store: (maker, product, version);
-    // its result is ignored. Start-up passes app::WriteRegistryEntries.
-    using RegistryWriter = bool (*)(std::string_view maker, std::string_view product,
-                                    std::string_view version);
+    // The step that records the program in the system's store: (the program's path, maker,
+    // product, version); its result is ignored. Start-up passes app::WriteRegistryEntries.
+    using RegistryWriter = bool (*)(std::string_view program, std::string_view maker,
+                                    std::string_view product, std::string_view version);
 
-    // Builds the box and runs FormCreate (an error in it goes to the error box).
-    explicit TAboutBox(RegistryWriter writeRegistryEntries = nullptr, QWidget* parent = nullptr);
+    // Builds the box and runs FormCreate (an error in it goes to the error box of `services`).
+    explicit TAboutBox(const Services& services, RegistryWriter writeRegistryEntries = nullptr,
+                       QWidget* parent = nullptr);
 
     QLabel* Caption = nullptr;      // the title bar: "Pelmora", no buttons
     QWidget* ClientArea = nullptr;  // 360 x 218 below the title bar; holds the controls
@@ -43,6 +46,7 @@ class TAboutBox : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    Services m_services;
     RegistryWriter m_writeRegistryEntries;
     QPoint m_dragOffset;  // pointer position in the box while the title bar is dragged by hand
     bool m_dragging = false;

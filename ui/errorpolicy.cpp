@@ -6,10 +6,10 @@
 
 namespace pelmora::ui {
 
-void showException(const std::exception& e) {
+void showException(platform::Dialogs& dialogs, const std::exception& e) {
     // Out of memory is an error like the others, in words rather than the type's name.
-    platform::dialogs().errorBox(
-        dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "Out of memory" : e.what());
+    dialogs.errorBox(dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "Out of memory"
+                                                                        : e.what());
 }
 
 }  // namespace pelmora::ui

@@ -25,6 +25,7 @@
 #include "output/DataFile.h"
 #include "platform/locale.h"
 #include "platform/replacefile.h"
+#include "platform/volumes.h"
 #include "stats/counting.h"
 
 using namespace pelmora;
@@ -83,7 +84,7 @@ double median(std::vector<double> v) {
 int exportBoth(const char* listPath, int rounds) {
     list::WatchedList l;
     list::loadList(l, listPath);
-    stats::ProbeVolume();
+    stats::ProbeVolume(platform::systemVolumes());
     const std::string data = output::dataFileName(listPath);
     std::vector<double> atomic, plain, ratio;
     for (int r = 0; r < rounds; ++r) {

@@ -159,11 +159,12 @@ constexpr quint32 kReportFileMagic = 0x504d5250;  // "PMRP"
 }  // namespace
 
 TQRPreview::TQRPreview(std::vector<QPicture> pages, PageGeometry geometry, QString title,
-                       QWidget* parent)
+                       platform::Dialogs& dialogs, QWidget* parent)
     : QDialog(parent),
       m_pages(std::move(pages)),
       m_geometry(std::move(geometry)),
-      m_title(std::move(title)) {
+      m_title(std::move(title)),
+      m_dialogs(dialogs) {
     setObjectName(QStringLiteral("QRStandardPreview"));
     setWindowTitle(QStringLiteral("Print Preview"));
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
@@ -295,7 +296,7 @@ void TQRPreview::print() {
     std::unique_ptr<PrintJob> job =
         printBackend().startJob(printJobName(m_title), m_geometry.pageSize, error);
     if (!job) {
-        platform::dialogs().errorBox(error.toStdString());
+        m_dialogs.errorBox(error.toStdString());
         return;
     }
     TQRProgressWindow progress(this);
@@ -304,8 +305,8 @@ void TQRPreview::print() {
     progress.close();
     if (outcome == PrintOutcome::Failed) {
         const QString failure = job->failure();
-        platform::dialogs().errorBox(failure.isEmpty() ? std::string("Printing failed")
-                                                       : failure.toStdString());
+        m_dialogs.errorBox(failure.isEmpty() ? std::string("Printing failed")
+                                             : failure.toStdString());
     }
 }
 
@@ -316,19 +317,18 @@ void TQRPreview::saveReport() {
     options.defaultExt = "QRP";
     options.filter = "Report files (*.QRP)|*.QRP|All Files (*.*)|*.*";
     options.overwritePrompt = true;
-    const std::optional<std::string> path = platform::dialogs().saveFileName(options);
+    const std::optional<std::string> path = m_dialogs.saveFileName(options);
     if (!path) return;
     QFile file(QFile::decodeName(QByteArray::fromStdString(*path)));
     if (!file.open(QIODevice::WriteOnly)) {
-        platform::dialogs().errorBox("Cannot create file " + *path);
+        m_dialogs.errorBox("Cannot create file " + *path);
         return;
     }
     QDataStream out(&file);
     out << kReportFileMagic << m_geometry.pageSize.size(QPageSize::Point) << m_geometry.paper
         << m_geometry.leftMargin << m_geometry.topMargin << quint32(m_pages.size());
     for (const QPicture& page : m_pages) out << page;
-    if (out.status() != QDataStream::Ok || !file.flush())
-        platform::dialogs().errorBox("Stream write error");
+    if (out.status() != QDataStream::Ok || !file.flush()) m_dialogs.errorBox("Stream write error");
 }
 
 void TQRPreview::loadReport() {
@@ -336,11 +336,11 @@ void TQRPreview::loadReport() {
     options.title = "Load report";
     options.defaultExt = "QRP";
     options.filter = "Report files (*.QRP)|*.QRP|All Files (*.*)|*.*";
-    const std::optional<std::string> path = platform::dialogs().openFileName(options);
+    const std::optional<std::string> path = m_dialogs.openFileName(options);
     if (!path) return;
     QFile file(QFile::decodeName(QByteArray::fromStdString(*path)));
     if (!file.open(QIODevice::ReadOnly)) {
-        platform::dialogs().errorBox("Cannot open file " + *path);
+        m_dialogs.errorBox("Cannot open file " + *path);
         return;
     }
     QDataStream in(&file);
@@ -356,7 +356,7 @@ void TQRPreview::loadReport() {
         pages.push_back(std::move(page));
     }
     if (magic != kReportFileMagic || in.status() != QDataStream::Ok) {
-        platform::dialogs().errorBox(*path + " is not a saved report");
+        m_dialogs.errorBox(*path + " is not a saved report");
         return;
     }
     geometry.pageSize = QPageSize(points, QPageSize::Point, QString(), QPageSize::FuzzyMatch);
@@ -379,7 +379,7 @@ bool previewRunning() {
     return g_previewRunning;
 }
 
-void previewReport(TQuickReport& report) {
+void previewReport(TQuickReport& report, platform::Dialogs& dialogs) {
     if (g_previewRunning) return;
     g_previewRunning = true;
     struct Release {
@@ -392,7 +392,7 @@ void previewReport(TQuickReport& report) {
     options.paper = defaultPaperSize();
     std::optional<PreparedReport> prepared = prepareReport(report, options);
     if (!prepared) return;
-    TQRPreview preview(recordPages(*prepared), prepared->geometry, report.ReportTitle,
+    TQRPreview preview(recordPages(*prepared), prepared->geometry, report.ReportTitle, dialogs,
                        QApplication::activeWindow());
     // Maximised; the geometry also covers desktops that leave window states to no manager.
     if (const QScreen* screen = preview.screen()) preview.setGeometry(screen->availableGeometry());

@@ -14,6 +14,10 @@ class QPushButton;
 class QScrollArea;
 class QToolButton;
 
+namespace pelmora::platform {
+class Dialogs;
+}  // namespace pelmora::platform
+
 namespace pelmora::output {
 
 // A small non-modal window with a text and a Cancel button. step() lets waiting events
@@ -45,9 +49,10 @@ class PageView;
 class TQRPreview : public QDialog {
     Q_OBJECT
   public:
-    // The Save and Load buttons follow the printer object's switches as they are now.
+    // The Save and Load buttons follow the printer object's switches as they are now. Errors
+    // and the file dialogs go through `dialogs`.
     TQRPreview(std::vector<QPicture> pages, PageGeometry geometry, QString title,
-               QWidget* parent = nullptr);
+               platform::Dialogs& dialogs, QWidget* parent = nullptr);
 
     int currentPage() const { return m_page; }  // from 1
     int pageCount() const { return static_cast<int>(m_pages.size()); }
@@ -75,6 +80,7 @@ class TQRPreview : public QDialog {
     std::vector<QPicture> m_pages;
     PageGeometry m_geometry;
     QString m_title;
+    platform::Dialogs& m_dialogs;
     int m_page = 1;
     ZoomMode m_mode = ZoomMode::Fit;
     QScrollArea* m_scroll;
@@ -87,9 +93,10 @@ class TQRPreview : public QDialog {
 };
 
 // Prepares the pages of `report` with a progress window, then shows them in the preview window,
-// modally; the pages are discarded when the window closes. Returns at once after a cancelled
-// preparation, and when a preparation or preview of any report is already running.
-void previewReport(TQuickReport& report);
+// modally, whose boxes and file dialogs are `dialogs`; the pages are discarded when the window
+// closes. Returns at once after a cancelled preparation, and when a preparation or preview of
+// any report is already running.
+void previewReport(TQuickReport& report, platform::Dialogs& dialogs);
 // True while a preparation or preview of any report runs.
 bool previewRunning();
 

@@ -22,7 +22,6 @@ namespace pelmora::platform {
 
 namespace {
 
-HelpViewer* g_viewer = nullptr;
 std::string g_helpFile = "Pelmora.hlp";
 
 QString attribute(const QString& tag, const QString& name) {
@@ -184,13 +183,6 @@ class QtHelpViewer final : public HelpViewer {
 HelpViewer& qtHelpViewer() {
     static QtHelpViewer instance;
     return instance;
-}
-
-HelpViewer& helpViewer() {
-    return g_viewer != nullptr ? *g_viewer : qtHelpViewer();
-}
-void setHelpViewer(HelpViewer* viewer) {
-    g_viewer = viewer;
 }
 
 const std::string& applicationHelpFile() {

@@ -27,10 +27,7 @@ class HelpViewer {
                          unsigned long data) = 0;
 };
 
-// The viewer in force: the Qt help window unless a test has set its own.
-HelpViewer& helpViewer();
-// Replaces the viewer in force; nullptr restores the Qt one. Not owned.
-void setHelpViewer(HelpViewer* viewer);
+// The Qt help window.
 HelpViewer& qtHelpViewer();
 
 // The application's help file: the bare "Pelmora.hlp" at first, the full path beside the

@@ -70,15 +70,6 @@ class Dialogs {
     virtual std::optional<std::string> saveFileName(const FileDialogOptions& options) = 0;
 };
 
-// The dialogs in force: real Qt boxes unless a test has set its own.
-Dialogs& dialogs();
-// Replaces the dialogs in force; nullptr restores the Qt ones. Not owned.
-void setDialogs(Dialogs* d);
-
-}  // namespace pelmora::platform
-
-namespace pelmora::platform {
-
 // The Qt implementation of Dialogs (real boxes); defined in platform/gui/qtdialogs.cpp.
 Dialogs& qtDialogs();
 

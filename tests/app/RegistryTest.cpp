@@ -18,14 +18,10 @@ namespace {
 
 class Registry : public ::testing::Test {
   protected:
-    void SetUp() override {
-        app::setSystemRoot(tree.dir("root"));
-        platform::setProgramPath("/opt/pelmora/bin/pelmora");
-    }
-    void TearDown() override {
-        app::setSystemRoot("");
-        platform::setProgramPath("");
-    }
+    void SetUp() override { app::setSystemRoot(tree.dir("root")); }
+    void TearDown() override { app::setSystemRoot(""); }
+    // The program whose entries are written.
+    std::string program = "/opt/pelmora/bin/pelmora";
     std::string keyFile() const { return tree.path("root/etc/xdg/Quillon/Pelmora.conf"); }
     std::string desktopFile() const {
         return tree.path("root/usr/local/share/applications/pelmora.desktop");
@@ -38,7 +34,7 @@ class Registry : public ::testing::Test {
 };
 
 TEST_F(Registry, RecordsTheVersionAndTheApplicationPath) {
-    EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
     EXPECT_EQ(readFile(keyFile()), "[2.0]\n");
     EXPECT_EQ(readFile(desktopFile()),
               "[Desktop Entry]\nType=Application\nName=Pelmora\n"
@@ -46,9 +42,9 @@ TEST_F(Registry, RecordsTheVersionAndTheApplicationPath) {
 }
 
 TEST_F(Registry, ASecondStartRewritesThePathOfTheMovedProgram) {
-    ASSERT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
-    platform::setProgramPath("/usr/bin/pelmora");
-    EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    ASSERT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    program = "/usr/bin/pelmora";
+    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
     EXPECT_EQ(readFile(keyFile()), "[2.0]\n");  // the group is not added twice
     const std::string entry = readFile(desktopFile());
     EXPECT_NE(entry.find("\nExec=/usr/bin/pelmora\nPath=/usr/bin/\n"), std::string::npos);
@@ -58,7 +54,7 @@ TEST_F(Registry, ASecondStartRewritesThePathOfTheMovedProgram) {
 TEST_F(Registry, OtherVersionsInTheKeyFileStay) {
     tree.dir("root/etc/xdg/Quillon");
     tree.write("root/etc/xdg/Quillon/Pelmora.conf", "[1.0]\nkeep=yes");
-    EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
     EXPECT_EQ(readFile(keyFile()), "[1.0]\nkeep=yes\n[2.0]\n");
 }
 
@@ -66,7 +62,7 @@ TEST_F(Registry, AnUnwritableRootFailsSilently) {
     const std::string blocked = tree.write("plainfile", "x");
     app::setSystemRoot(blocked);
     bool result = true;
-    EXPECT_NO_THROW(result = app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    EXPECT_NO_THROW(result = app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
     EXPECT_FALSE(result);
     EXPECT_EQ(readFile(blocked), "x");
 }
@@ -74,14 +70,14 @@ TEST_F(Registry, AnUnwritableRootFailsSilently) {
 TEST_F(Registry, ABlockedMakerKeyStillWritesTheApplicationPath) {
     tree.dir("root/etc/xdg");
     tree.write("root/etc/xdg/Quillon", "not a folder");
-    EXPECT_FALSE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    EXPECT_FALSE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
     EXPECT_NE(readFile(desktopFile()).find("Exec=/opt/pelmora/bin/pelmora"), std::string::npos);
 }
 
 TEST_F(Registry, AKeyThatCannotBeCreatedRaisesItsError) {
     tree.dir("root/etc/xdg/Quillon/Pelmora.conf");
     try {
-        app::WriteRegistryEntries("Quillon", "Pelmora", "2.0");
+        app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0");
         ADD_FAILURE() << "no error raised";
     } catch (const platform::PelmoraError& e) {
         EXPECT_EQ(std::string(e.what()), "Failed to create key " + keyFile());
@@ -90,7 +86,7 @@ TEST_F(Registry, AKeyThatCannotBeCreatedRaisesItsError) {
     std::remove(keyFile().c_str());
     ::rmdir(keyFile().c_str());
     try {
-        app::WriteRegistryEntries("Quillon", "Pelmora", "2.0");
+        app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0");
         ADD_FAILURE() << "no error raised";
     } catch (const platform::PelmoraError& e) {
         EXPECT_EQ(std::string(e.what()), "Failed to create key " + desktopFile());
@@ -163,8 +159,8 @@ TEST_F(Registry, TheEntryIsWrittenOnlyForAProgramThatStays) {
             tree.write("case" + std::to_string(i) + "/" + path, content);
         }
         app::setSystemRoot(root);
-        platform::setProgramPath(root + "/" + c.program);
-        EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0")) << c.what;
+        program = root + "/" + c.program;
+        EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0")) << c.what;
         EXPECT_EQ(fileExists(root + "/usr/local/share/applications/pelmora.desktop"), c.written)
             << c.what;
         EXPECT_EQ(readFile(root + "/etc/xdg/Quillon/Pelmora.conf"), "[2.0]\n") << c.what;
@@ -181,7 +177,6 @@ class InstalledRegistry : public Registry {
         ::chmod(program.c_str(), 0755);
         tree.dir("root/usr/bin");
         tree.symlink("root/usr/bin/pelmora", "../lib/pelmora/pelmora");
-        platform::setProgramPath(program);
     }
     void installEntry(const std::string& dir, const std::string& exec) {
         tree.dir("root/" + dir);
@@ -189,7 +184,6 @@ class InstalledRegistry : public Registry {
             "root/" + dir + "/pelmora.desktop",
             "[Desktop Entry]\nType=Application\nName=Pelmora\nExec=" + exec + "\nIcon=pelmora\n");
     }
-    std::string program;
 };
 
 TEST_F(InstalledRegistry, AnInstalledEntryThatStartsTheProgramKeepsItsEntryUnwritten) {
@@ -214,7 +208,7 @@ TEST_F(InstalledRegistry, AnInstalledEntryThatStartsTheProgramKeepsItsEntryUnwri
     for (const Case& c : cases) {
         const ScopedEnv path("PATH", c.path);
         installEntry(c.dir, c.exec);
-        EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0")) << c.what;
+        EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0")) << c.what;
         EXPECT_EQ(fileExists(desktopFile()), c.written) << c.what;
         std::remove(tree.path("root/" + c.dir + "/pelmora.desktop").c_str());
         std::remove(desktopFile().c_str());
@@ -224,7 +218,7 @@ TEST_F(InstalledRegistry, AnInstalledEntryThatStartsTheProgramKeepsItsEntryUnwri
 TEST_F(InstalledRegistry, AnEntryTheProgramDidNotWriteIsNeverTouched) {
     installEntry("usr/local/share/applications", "/opt/elsewhere/pelmora");
     const std::string before = readFile(desktopFile());
-    EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
     EXPECT_EQ(readFile(desktopFile()), before);
 }
 
@@ -245,16 +239,16 @@ TEST_F(InstalledRegistry, AnEntryWrittenEarlierGoesWhenItWouldNotBeWrittenNow) {
     for (const auto& [entry, kept] : cases) {
         tree.dir("root/usr/local/share/applications");
         tree.write("root/usr/local/share/applications/pelmora.desktop", entry);
-        EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0")) << entry;
+        EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0")) << entry;
         EXPECT_EQ(readFile(desktopFile()), kept ? entry : "") << entry;
     }
 }
 
 TEST_F(Registry, AnEntryForAPathWithSpecialCharactersIsRewrittenWhenTheProgramMoves) {
-    platform::setProgramPath("/opt/a \"b\" \\c$d%e\tf/pelmora");
-    ASSERT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
-    platform::setProgramPath("/opt/moved/pelmora");
-    EXPECT_TRUE(app::WriteRegistryEntries("Quillon", "Pelmora", "2.0"));
+    program = "/opt/a \"b\" \\c$d%e\tf/pelmora";
+    ASSERT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    program = "/opt/moved/pelmora";
+    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
     EXPECT_EQ(readFile(desktopFile()), app::desktopEntryText("/opt/moved/pelmora", "/opt/moved/"));
 }
 

@@ -134,6 +134,7 @@ class Prepared : public ::testing::Test {
     WatchedList list;
     TQRListForm form{list};
     RecordingBackend backend;
+    ScriptedDialogs dialogs;
 };
 
 bool allWhite(const QImage& image, const QRect& area) {
@@ -170,7 +171,7 @@ TEST_F(Prepared, PrintedPagesAreTheRecordedPagesAndPrintingTwiceIsIdentical) {
     form.QuickReport.OnNeedData = [&](bool&) { ++callbacks; };
     form.QuickReport.BeforePrint = [&](bool&) { ++callbacks; };
     list.clear();
-    TQRPreview preview(recorded, r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recorded, r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.print();
     ASSERT_EQ(backend.jobs.size(), 1u);
     const std::vector<QImage> first = backend.jobs[0]->pages;
@@ -205,7 +206,7 @@ TEST_F(Prepared, PrintingShowsItsProgressWindowAndCancelAbortsTheJob) {
             w->cancelButton()->click();
         }
     };
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.print();
     EXPECT_EQ(caption, "Creating report...");
     EXPECT_EQ(text, "Printing report Pelmora Report");
@@ -217,9 +218,8 @@ TEST_F(Prepared, PrintingShowsItsProgressWindowAndCancelAbortsTheJob) {
 
 TEST_F(Prepared, WithoutAPrinterAnErrorBoxSaysSo) {
     const PreparedReport r = prepare(1);
-    ScriptedDialogs dialogs;
     backend.available = false;
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.print();
     EXPECT_EQ(dialogs.errors(), (std::vector<std::string>{"There is no printer installed"}));
 }
@@ -234,7 +234,7 @@ TEST_F(Prepared, PreviewControlsAndPageNavigation) {
     ASSERT_EQ(r.pages.size(), 3u);
     QRPrinter().setShowSaveButton(false);
     QRPrinter().setShowLoadButton(true);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.resize(900, 700);
     preview.show();
     auto button = [&](const char* name) { return preview.findChild<QToolButton*>(name); };
@@ -269,7 +269,7 @@ TEST_F(Prepared, PreviewControlsAndPageNavigation) {
 
 TEST_F(Prepared, ZoomFitsThePageWidthOrAHundredPercent) {
     const PreparedReport r = prepare(1);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.resize(900, 700);
     preview.show();
     auto* area = preview.findChild<QScrollArea*>("ScrollBox");
@@ -288,7 +288,7 @@ TEST_F(Prepared, ZoomFitsThePageWidthOrAHundredPercent) {
 
 TEST_F(Prepared, EscapeClosesThePreview) {
     const PreparedReport r = prepare(1);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
     preview.show();
     ASSERT_TRUE(preview.isVisible());
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -332,11 +332,11 @@ TEST_F(Prepared, PreviewOpensMaximisedOnPageOneAndRefusesASecondReportMeanwhile)
         ++previews;
         maximised = preview->windowState().testFlag(Qt::WindowMaximized);
         page = preview->currentPage();
-        previewReport(form.QuickReport);  // refused: a report is already in its preview
+        previewReport(form.QuickReport, dialogs);  // refused: a report is already in its preview
         preview->reject();
     });
     closer.start(0);
-    previewReport(form.QuickReport);
+    previewReport(form.QuickReport, dialogs);
     closer.stop();
     EXPECT_EQ(previews, 1);
     EXPECT_TRUE(maximised);

@@ -27,11 +27,7 @@ class FakeVolumes : public pelmora::platform::Volumes {
 
 class Counting : public ::testing::Test {
   protected:
-    void SetUp() override { pelmora::platform::setVolumes(&volumes); }
-    void TearDown() override {
-        pelmora::platform::setVolumes(nullptr);
-        EntryOverhead = 0;
-    }
+    void TearDown() override { EntryOverhead = 0; }
     FakeVolumes volumes;
     TempTree tree;
 };
@@ -138,7 +134,7 @@ TEST_F(Counting, ExampleOfTheStatsPanel) {
     tree.file("S/c", 34567);
     volumes.cluster = 4096;
     volumes.flags = 0x3;
-    EXPECT_EQ(ProbeVolume(), "");
+    EXPECT_EQ(ProbeVolume(volumes), "");
     EXPECT_EQ(EntryOverhead, 2048);
     CountTree(tree.path("S"));
     EXPECT_EQ(DirStats.DirCount, 2);
@@ -149,7 +145,7 @@ TEST_F(Counting, ExampleOfTheStatsPanel) {
 TEST_F(Counting, CompressedVolumeHasNoOverhead) {
     volumes.cluster = 4096;
     volumes.flags = pelmora::platform::kFsCompressed;
-    EXPECT_EQ(ProbeVolume(), "(Compressed)");
+    EXPECT_EQ(ProbeVolume(volumes), "(Compressed)");
     EXPECT_EQ(EntryOverhead, 0);
     DirStats.DirCount = 5;
     DirStats.FileCount = 5;
@@ -159,18 +155,18 @@ TEST_F(Counting, CompressedVolumeHasNoOverhead) {
 TEST_F(Counting, FailedProbeKeepsThePreviousFigures) {
     volumes.cluster = 512 * 64;
     volumes.flags = 0x3;
-    ProbeVolume();
+    ProbeVolume(volumes);
     EXPECT_EQ(EntryOverhead, 16384);
     volumes.cluster.reset();
     volumes.flags.reset();
-    EXPECT_EQ(ProbeVolume(), "");
+    EXPECT_EQ(ProbeVolume(volumes), "");
     EXPECT_EQ(EntryOverhead, 16384);
 }
 
 TEST_F(Counting, OverheadOfManyEntriesDoesNotWrap) {
     volumes.cluster = 512 * 64;
     volumes.flags = 0x3;
-    ProbeVolume();
+    ProbeVolume(volumes);
     DirStats.DirCount = 0;
     DirStats.FileCount = 200000;
     EXPECT_EQ(TreeOverhead(), 3276800000LL);
@@ -179,8 +175,7 @@ TEST_F(Counting, OverheadOfManyEntriesDoesNotWrap) {
 }
 
 TEST(Probe, RealVolumeGivesHalfItsClusterSize) {
-    pelmora::platform::setVolumes(nullptr);
-    const std::string label = ProbeVolume();
+    const std::string label = ProbeVolume(pelmora::platform::systemVolumes());
     if (label.empty()) {
         EXPECT_GT(EntryOverhead, 0);
         EXPECT_EQ(EntryOverhead % 256, 0);

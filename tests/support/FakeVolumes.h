@@ -1,5 +1,5 @@
 // Volumes for tests: a chosen cluster size and flags for every path, and chosen mount points.
-// Installs itself as the volumes in force while it lives.
+// A test hands it to the windows through their Services.
 #pragma once
 
 #include <string>
@@ -11,8 +11,7 @@ namespace pelmora::test {
 
 class FakeVolumes final : public platform::Volumes {
   public:
-    FakeVolumes() { platform::setVolumes(this); }
-    ~FakeVolumes() override { platform::setVolumes(nullptr); }
+    FakeVolumes() = default;
     FakeVolumes(const FakeVolumes&) = delete;
     FakeVolumes& operator=(const FakeVolumes&) = delete;
 

@@ -1,5 +1,5 @@
-// A help viewer for tests: records every command instead of opening a window. Installs itself
-// as the viewer in force while it lives.
+// A help viewer for tests: records every command instead of opening a window. A test hands it
+// to the windows through their Services.
 #pragma once
 
 #include <string>
@@ -18,8 +18,7 @@ struct HelpCall {
 
 class RecordingHelpViewer final : public platform::HelpViewer {
   public:
-    RecordingHelpViewer() { platform::setHelpViewer(this); }
-    ~RecordingHelpViewer() override { platform::setHelpViewer(nullptr); }
+    RecordingHelpViewer() = default;
     RecordingHelpViewer(const RecordingHelpViewer&) = delete;
     RecordingHelpViewer& operator=(const RecordingHelpViewer&) = delete;
 

@@ -4,14 +4,6 @@
 
 namespace pelmora::test {
 
-ScriptedDialogs::ScriptedDialogs() {
-    platform::setDialogs(this);
-}
-
-ScriptedDialogs::~ScriptedDialogs() {
-    platform::setDialogs(nullptr);
-}
-
 std::vector<DialogCall> ScriptedDialogs::callsOf(DialogCall::Kind kind) const {
     std::vector<DialogCall> out;
     for (const DialogCall& c : m_calls)

@@ -1,5 +1,5 @@
 // Dialogs for tests: every box and file dialog is recorded, and the answers come from queues
-// instead of a user. Installs itself as the dialogs in force while it lives.
+// instead of a user. A test hands it to the windows through their Services.
 #pragma once
 
 #include <deque>
@@ -27,8 +27,7 @@ struct DialogCall {
 
 class ScriptedDialogs final : public platform::Dialogs {
   public:
-    ScriptedDialogs();
-    ~ScriptedDialogs() override;
+    ScriptedDialogs() = default;
     ScriptedDialogs(const ScriptedDialogs&) = delete;
     ScriptedDialogs& operator=(const ScriptedDialogs&) = delete;
 

@@ -14,13 +14,14 @@ namespace {
 
 std::vector<std::string> g_registryCalls;
 
-bool recordRegistry(std::string_view maker, std::string_view product, std::string_view version) {
+bool recordRegistry(std::string_view, std::string_view maker, std::string_view product,
+                    std::string_view version) {
     g_registryCalls.push_back(std::string(maker) + "|" + std::string(product) + "|" +
                               std::string(version));
     return false;
 }
 
-bool failingRegistry(std::string_view, std::string_view, std::string_view) {
+bool failingRegistry(std::string_view, std::string_view, std::string_view, std::string_view) {
     throw platform::PelmoraError("Failed to create key X");
 }
 
@@ -38,7 +39,7 @@ using AboutBox = ShellTest;
 
 TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
     g_registryCalls.clear();
-    ui::TAboutBox box(&recordRegistry);
+    ui::TAboutBox box(services, &recordRegistry);
     EXPECT_EQ(g_registryCalls, (std::vector<std::string>{"Quillon|Pelmora|2.0"}));
     EXPECT_TRUE(dialogs.calls().empty());  // the result is ignored
     EXPECT_FALSE(box.isVisible());
@@ -70,14 +71,14 @@ TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
 }
 
 TEST_F(AboutBox, AnErrorWhileRecordingIsShownAndTheBoxIsStillCreated) {
-    ui::TAboutBox box(&failingRegistry);
+    ui::TAboutBox box(services, &failingRegistry);
     EXPECT_EQ(dialogs.errors(), (std::vector<std::string>{"Failed to create key X"}));
     EXPECT_EQ(box.Version->text(), "Version 2.0");
 }
 
 TEST_F(AboutBox, HelpAboutShowsItModallyAndEnterClosesIt) {
     ui::TForm1& f = createForm();
-    ui::TAboutBox box(nullptr, &f);
+    ui::TAboutBox box(services, nullptr, &f);
     f.setAboutBox(&box);
     bool seen = false;
     const auto answer = pressInModalWhenShown(Qt::Key_Return, &seen);
@@ -88,7 +89,7 @@ TEST_F(AboutBox, HelpAboutShowsItModallyAndEnterClosesIt) {
 }
 
 TEST_F(AboutBox, EscapeDoesNotCloseIt) {
-    ui::TAboutBox box;
+    ui::TAboutBox box(services);
     bool seen = false;
     const auto answer = whenModalShown<QWidget>([&](QWidget* modal) {
         seen = true;

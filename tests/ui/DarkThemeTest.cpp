@@ -107,7 +107,7 @@ TEST_F(DarkTheme, EveryTextOfTheWindowStandsOutFromItsBackground) {
     expectReadable(shot, &f, f.ListBox1->viewport(), QPalette::Text,
                    f.ListBox1->visualRect(f.ListBox1->model()->index(0, 0)));
 
-    ui::TAboutBox about;
+    ui::TAboutBox about(services);
     const QImage aboutShot = about.grab().toImage();
     expectReadable(aboutShot, &about, about.ProductName, QPalette::WindowText);
     expectReadable(aboutShot, &about, about.Version, QPalette::WindowText);

@@ -48,7 +48,7 @@ TEST_F(DirectoryListTest, ThreeLevelsDownListsPathThenSortedSubdirectories) {
     mkdirs("ALPHA/BETA/GAMMA/Alpha");
     mkdirs("ALPHA/BETA/GAMMA/GAMMA");
     enter(dir);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
 
     const std::vector<std::string> names = componentsOf(dir);
     ASSERT_EQ(list.count(), static_cast<int>(names.size()) + 1 + 3);
@@ -82,7 +82,7 @@ TEST_F(DirectoryListTest, ThreeLevelsDownListsPathThenSortedSubdirectories) {
 
 TEST_F(DirectoryListTest, RootIsTheOnlyPathItemAndSubdirectoriesStandAtTen) {
     enter("/");
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     QLabel label;
     label.setFixedSize(249, 17);
     list.setDirLabel(&label);
@@ -110,7 +110,7 @@ TEST_F(DirectoryListTest, OnlyVisibleRealDirectoriesAreListed) {
     fs::create_directory_symlink(root + "/shown", root + "/linked");
     ASSERT_EQ(mkfifo((root + "/pipe").c_str(), 0600), 0);
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
 
     const auto all = texts(list);
     const std::vector<std::string> subs(all.begin() + list.currentRow() + 1, all.end());
@@ -123,7 +123,7 @@ TEST_F(DirectoryListTest, UnreadableDirectoryShowsOnlyItsPath) {
     mkdirs("locked/inner");
     enter(dir);
     ASSERT_EQ(chmod(dir.c_str(), 0100), 0);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     EXPECT_EQ(list.currentRow(), list.count() - 1);
     EXPECT_EQ(list.item(list.count() - 1)->text(), "locked");
     chmod(dir.c_str(), 0700);
@@ -132,7 +132,7 @@ TEST_F(DirectoryListTest, UnreadableDirectoryShowsOnlyItsPath) {
 TEST_F(DirectoryListTest, DoubleClickOnSubdirectoryEntersIt) {
     mkdirs("one/two");
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     QLabel label;
     label.setFixedSize(249, 17);
     list.setDirLabel(&label);
@@ -156,7 +156,7 @@ TEST_F(DirectoryListTest, DoubleClickOnSubdirectoryEntersIt) {
 TEST_F(DirectoryListTest, ListAndLabelAlreadyShowTheNewDirectoryWhenChangedFires) {
     mkdirs("inner");
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     QLabel label;
     label.setFixedSize(249, 17);
     list.setDirLabel(&label);
@@ -176,7 +176,7 @@ TEST_F(DirectoryListTest, NamesThatAreNotUtf8OpenByTheirOwnBytes) {
     const std::string odd = root + "/caf\xe9";
     ASSERT_EQ(mkdir(odd.c_str(), 0755), 0);
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     show(list);
     ASSERT_EQ(list.count(), list.currentRow() + 2);
     doubleClickRow(list, list.count() - 1);
@@ -188,7 +188,7 @@ TEST_F(DirectoryListTest, NamesThatAreNotUtf8OpenByTheirOwnBytes) {
 TEST_F(DirectoryListTest, EnterOpensTheHighlightedPathItem) {
     const std::string dir = mkdirs("a/b/c");
     enter(dir);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     show(list);
     SignalCounter spy(&list, &TDirectoryListBox::changed);
 
@@ -216,7 +216,7 @@ TEST_F(DirectoryListTest, EnterOpensTheHighlightedPathItem) {
 TEST_F(DirectoryListTest, SingleClickOnlyHighlights) {
     mkdirs("sub");
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     show(list);
     SignalCounter spy(&list, &TDirectoryListBox::changed);
     const int row = list.currentRow() + 1;
@@ -230,7 +230,7 @@ TEST_F(DirectoryListTest, SingleClickOnlyHighlights) {
 TEST_F(DirectoryListTest, OpeningTheCurrentDirectoryDoesNothing) {
     mkdirs("sub");
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     show(list);
     SignalCounter spy(&list, &TDirectoryListBox::changed);
     const auto before = texts(list);
@@ -249,7 +249,7 @@ TEST_F(DirectoryListTest, VanishedDirectoryShowsErrorAndChangesNothing) {
     const std::string gone = mkdirs("gone");
     mkdirs("stays");
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     QLabel label;
     label.setFixedSize(249, 17);
     list.setDirLabel(&label);
@@ -275,7 +275,7 @@ TEST_F(DirectoryListTest, SetDirectoryRaisesTheErrorOfTheFailedEntry) {
     std::ofstream(root + "/plain") << "x";
     mkdirs("sub");
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     SignalCounter spy(&list, &TDirectoryListBox::changed);
     const auto before = texts(list);
 
@@ -303,7 +303,7 @@ TEST_F(DirectoryListTest, DeniedDirectoryShowsAccessDenied) {
     const std::string denied = mkdirs("denied");
     ASSERT_EQ(chmod(denied.c_str(), 0600), 0);
     enter(root);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     list.resize(268, 400);
     list.show();
     QApplication::processEvents();
@@ -316,11 +316,11 @@ TEST_F(DirectoryListTest, DeniedDirectoryShowsAccessDenied) {
 TEST_F(DirectoryListTest, CaselessVolumeShowsNamesInLowerCaseButLabelAsReported) {
     FakeVolumes volumes;
     volumes.flags = 0;
-    pelmora::platform::setVolumes(&volumes);
+    services.volumes = &volumes;
     const std::string dir = mkdirs("MixedCase");
     mkdirs("MixedCase/SubDir");
     enter(dir);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     QLabel label;
     label.setFixedSize(249, 17);
     list.setDirLabel(&label);
@@ -345,10 +345,10 @@ TEST_F(DirectoryListTest, CaselessVolumeShowsNamesInLowerCaseButLabelAsReported)
 TEST_F(DirectoryListTest, CasePreservingVolumeKeepsNames) {
     FakeVolumes volumes;
     volumes.flags = pelmora::platform::kFsCasePreserving;
-    pelmora::platform::setVolumes(&volumes);
+    services.volumes = &volumes;
     const std::string dir = mkdirs("MixedCase");
     enter(dir);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     EXPECT_FALSE(list.showsLowerCase());
     EXPECT_EQ(list.item(list.currentRow())->text(), "MixedCase");
 }
@@ -358,7 +358,7 @@ TEST_F(DirectoryListTest, LabelIsShortenedToItsWidthAndEndsWithTheLastName) {
         "a-rather-long-directory-name/another-rather-long-directory-name/"
         "yet-another-long-name/final");
     enter(deep);
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     QLabel label;
     label.setFont(labelFont());
     label.setFixedSize(249, 17);
@@ -380,7 +380,7 @@ TEST_F(DirectoryListTest, LabelIsShortenedToItsWidthAndEndsWithTheLastName) {
 TEST_F(DirectoryListTest, RowsDrawPictureAtIndentAndAreAtLeastSixteenHigh) {
     mkdirs("x/sub");
     enter(root + "/x");
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     show(list);
     const QImage image = list.viewport()->grab().toImage();
     const QColor base = list.palette().color(QPalette::Base);

@@ -29,7 +29,7 @@ class DriveBoxTest : public NavTest {
         volumes.add(root + "/ram", DriveKind::Fixed, "covered by the next mount");
         volumes.add(root + "/ram", DriveKind::Ram);
         volumes.add(root + "/disc", DriveKind::CdRom, "Disc & Co");
-        pelmora::platform::setVolumes(&volumes);
+        services.volumes = &volumes;
     }
 
     // Records the list's and the box's change events in the order they come.
@@ -51,8 +51,8 @@ class DriveBoxTest : public NavTest {
 
 TEST_F(DriveBoxTest, ListsEveryVisibleVolumeWithItsNameAndPicture) {
     enter(volA);
-    TDirectoryListBox list;
-    TDriveComboBox box;
+    TDirectoryListBox list(services);
+    TDriveComboBox box(services);
     box.setDirList(&list);
 
     ASSERT_EQ(box.count(), 6);
@@ -73,8 +73,8 @@ TEST_F(DriveBoxTest, ListsEveryVisibleVolumeWithItsNameAndPicture) {
 
 TEST_F(DriveBoxTest, FirstBuildSelectsTheVolumeOfTheCurrentDirectoryAndFiresOnce) {
     enter(volA + "/work");
-    TDirectoryListBox list;
-    TDriveComboBox box;
+    TDirectoryListBox list(services);
+    TDriveComboBox box(services);
     watch(list, box);
     box.setDirList(&list);
 
@@ -85,11 +85,11 @@ TEST_F(DriveBoxTest, FirstBuildSelectsTheVolumeOfTheCurrentDirectoryAndFiresOnce
 
 TEST_F(DriveBoxTest, ChoosingAnotherVolumeMovesTheListThenFiresListAndBox) {
     enter(volA + "/work");
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     QLabel label;
     label.setFixedSize(249, 17);
     list.setDirLabel(&label);
-    TDriveComboBox box;
+    TDriveComboBox box(services);
     box.setDirList(&list);
     watch(list, box);
 
@@ -108,8 +108,8 @@ TEST_F(DriveBoxTest, ChoosingAnotherVolumeMovesTheListThenFiresListAndBox) {
 
 TEST_F(DriveBoxTest, ChoosingTheShownVolumeAgainDoesNothing) {
     enter(volA + "/work");
-    TDirectoryListBox list;
-    TDriveComboBox box;
+    TDirectoryListBox list(services);
+    TDriveComboBox box(services);
     box.setDirList(&list);
     watch(list, box);
 
@@ -122,11 +122,11 @@ TEST_F(DriveBoxTest, ChoosingTheShownVolumeAgainDoesNothing) {
 
 TEST_F(DriveBoxTest, VolumeThatCannotBeEnteredShowsErrorAndKeepsEverything) {
     enter(volA + "/work");
-    TDirectoryListBox list;
+    TDirectoryListBox list(services);
     QLabel label;
     label.setFixedSize(249, 17);
     list.setDirLabel(&label);
-    TDriveComboBox box;
+    TDriveComboBox box(services);
     box.setDirList(&list);
     watch(list, box);
     const auto items = texts(list);
@@ -153,8 +153,8 @@ TEST_F(DriveBoxTest, VolumeThatCannotBeEnteredShowsErrorAndKeepsEverything) {
 
 TEST_F(DriveBoxTest, OpeningAMountPointInTheListMovesTheBoxAlong) {
     enter(root);
-    TDirectoryListBox list;
-    TDriveComboBox box;
+    TDirectoryListBox list(services);
+    TDriveComboBox box(services);
     box.setDirList(&list);
     ASSERT_EQ(box.drive(), "/");
     watch(list, box);
@@ -178,8 +178,8 @@ TEST_F(DriveBoxTest, OpeningAMountPointInTheListMovesTheBoxAlong) {
 
 TEST_F(DriveBoxTest, ClosedBoxDrawsThePictureOfTheChosenVolume) {
     enter(volA);
-    TDirectoryListBox list;
-    TDriveComboBox box;
+    TDirectoryListBox list(services);
+    TDriveComboBox box(services);
     box.setDirList(&list);
     box.resize(257, 22);
     const QImage hard = box.grab().toImage();
@@ -206,8 +206,8 @@ TEST_F(DriveBoxTest, ClosedBoxDrawsThePictureOfTheChosenVolume) {
 
 TEST_F(NavTest, SystemVolumesListTheRootAndSelectTheVolumeOfTheCurrentDirectory) {
     enter(root);
-    TDirectoryListBox list;
-    TDriveComboBox box;
+    TDirectoryListBox list(services);
+    TDriveComboBox box(services);
     SignalCounter spy(&box, &TDriveComboBox::changed);
     box.setDirList(&list);
     EXPECT_EQ(spy.count(), 1);

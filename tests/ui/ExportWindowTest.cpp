@@ -38,8 +38,8 @@ class ExportWindowTest : public test::ShellTest {
   protected:
     // Starts the window as the program does with one argument.
     void createBatchForm(const std::string& argument) {
-        form =
-            std::make_unique<ui::TForm1>(std::vector<std::string>{argument}, &app::batchListName);
+        form = std::make_unique<ui::TForm1>(services, std::vector<std::string>{argument},
+                                            &app::batchListName);
         form->show();
         QApplication::processEvents();
     }

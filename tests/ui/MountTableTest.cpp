@@ -71,7 +71,7 @@ class MountTableTest : public NavTest {
   protected:
     void SetUp() override {
         NavTest::SetUp();
-        pelmora::platform::setVolumes(&volumes);
+        services.volumes = &volumes;
     }
     FixtureProbe probe;
     pelmora::platform::MountTableVolumes volumes{[] { return std::string(kMountInfo); }, probe};
@@ -79,8 +79,8 @@ class MountTableTest : public NavTest {
 
 TEST_F(MountTableTest, TheDriveBoxListsTheUsersVolumesSortedByMountPoint) {
     enter(root);  // below the fixture's /tmp
-    TDirectoryListBox list;
-    TDriveComboBox box;
+    TDirectoryListBox list(services);
+    TDriveComboBox box(services);
     box.setDirList(&list);
 
     const std::vector<std::pair<std::string, NavPicture>> expected = {

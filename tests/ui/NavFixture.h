@@ -15,6 +15,7 @@
 #include "platform/gui/dialogs.h"
 #include "platform/volumes.h"
 #include "ui/Navigator.h"
+#include "ui/Services.h"
 
 namespace navtest {
 
@@ -84,12 +85,9 @@ class NavTest : public ::testing::Test {
         char pattern[] = "/tmp/pelmora-nav-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root = fs::canonical(pattern).string();
-        pelmora::platform::setDialogs(&dialogs);
     }
     void TearDown() override {
         fs::current_path(m_saved);
-        pelmora::platform::setDialogs(nullptr);
-        pelmora::platform::setVolumes(nullptr);
         std::error_code ec;
         fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(root, ec);
@@ -104,6 +102,9 @@ class NavTest : public ::testing::Test {
 
     std::string root;
     RecordingDialogs dialogs;
+    // The system's volumes unless a test hands in its own.
+    pelmora::ui::Services services{.dialogs = &dialogs,
+                                   .volumes = &pelmora::platform::systemVolumes()};
 
   private:
     fs::path m_saved;

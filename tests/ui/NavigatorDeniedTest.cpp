@@ -27,7 +27,7 @@ TEST_F(NavigatorDenied, EnteringADeniedDirectoryShowsAccessDeniedAndStays) {
     enter(root);
     EXPECT_EQ("", pelmora::test::inChild([&]() -> std::string {
                   if (!pelmora::test::dropToNobody()) return "could not drop privileges";
-                  TDirectoryListBox list;
+                  TDirectoryListBox list(services);
                   list.resize(268, 400);
                   list.show();
                   QApplication::processEvents();
@@ -53,7 +53,7 @@ TEST_F(NavigatorDenied, UnreadableCurrentDirectoryShowsOnlyItsPath) {
     EXPECT_EQ("", pelmora::test::inChild([&]() -> std::string {
                   if (!pelmora::test::dropToNobody()) return "could not drop privileges";
                   if (chdir(dir.c_str()) != 0) return "cannot enter";
-                  TDirectoryListBox list;
+                  TDirectoryListBox list(services);
                   if (list.currentRow() != list.count() - 1) return "inner rows listed";
                   if (list.item(list.count() - 1)->text() != "locked")
                       return "last row " + list.item(list.count() - 1)->text().toStdString();

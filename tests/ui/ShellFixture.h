@@ -15,6 +15,7 @@
 #include "tests/support/RecordingHelpViewer.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempTree.h"
+#include "ui/Services.h"
 #include "ui/Unit1.h"
 
 namespace pelmora::test {
@@ -24,7 +25,7 @@ class ShellTest : public ::testing::Test {
     void SetUp() override {
         m_savedCwd = platform::currentDirectory();
         programDir = tree.dir("prog");
-        platform::setProgramPath(programDir + "/pelmora");
+        services.programPath = programDir + "/pelmora";
         workDir = tree.dir("work");
         ASSERT_EQ(::chdir(workDir.c_str()), 0);
         stats::setThousandsSeparator(',');
@@ -34,13 +35,12 @@ class ShellTest : public ::testing::Test {
 
     void TearDown() override {
         form.reset();
-        platform::setProgramPath("");
         if (!m_savedCwd.empty()) static_cast<void>(::chdir(m_savedCwd.c_str()));
     }
 
     // Creates the window (running FormCreate), shows it and makes it the active window.
     ui::TForm1& createForm(std::vector<std::string> arguments = {}) {
-        form = std::make_unique<ui::TForm1>(std::move(arguments));
+        form = std::make_unique<ui::TForm1>(services, std::move(arguments));
         form->show();
         QApplication::setActiveWindow(form.get());
         QApplication::processEvents();
@@ -51,6 +51,7 @@ class ShellTest : public ::testing::Test {
     ScriptedDialogs dialogs;
     RecordingHelpViewer help;
     FakeVolumes volumes;
+    ui::Services services{.dialogs = &dialogs, .volumes = &volumes, .help = &help};
     std::string programDir;
     std::string workDir;
     std::unique_ptr<ui::TForm1> form;

@@ -68,7 +68,8 @@ TEST_F(Startup, AnErrorWhileLoadingIsShownAndCreationCompletes) {
 
 TEST_F(Startup, OneArgumentStartsMinimizedWithTheBatchList) {
     tree.write("prog/LIST_week.PML", "");
-    auto form1 = std::make_unique<ui::TForm1>(std::vector<std::string>{"week"}, &namedList);
+    auto form1 =
+        std::make_unique<ui::TForm1>(services, std::vector<std::string>{"week"}, &namedList);
     EXPECT_EQ(list::ListFileName, programDir + "/LIST_week.PML");
     EXPECT_EQ(form1->FileNameLabel->text(), "LIST_week.PML");
     EXPECT_TRUE(form1->windowState() & Qt::WindowMinimized);
@@ -79,7 +80,7 @@ TEST_F(Startup, OneArgumentStartsMinimizedWithTheBatchList) {
 
 TEST_F(Startup, AMissingBatchListIsReportedAndTheRunFails) {
     dialogs.answer(platform::mrAbort);
-    ui::TForm1 f({"nothere"}, &namedList);
+    ui::TForm1 f(services, {"nothere"}, &namedList);
     ASSERT_EQ(dialogs.calls().size(), 1u);
     const DialogCall& w = dialogs.calls()[0];
     EXPECT_EQ(w.text, "Pelmora: File " + programDir + "/LIST_nothere.PML not found.");

@@ -16,7 +16,9 @@
 
 #include "list/listfile.h"
 #include "list/watchedlist.h"
+#include "platform/gui/HelpViewer.h"
 #include "platform/paths.h"
+#include "platform/volumes.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempTree.h"
 #include "ui/ListBox.h"
@@ -42,7 +44,7 @@ class ListCommands : public ::testing::Test {
     void SetUp() override {
         defaultPath = platform::programDirectory() + "DEFAULT.PML";
         ASSERT_FALSE(platform::fileExists(defaultPath)) << "a stray " << defaultPath;
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<TForm1>(services);
     }
     void TearDown() override {
         form.reset();
@@ -100,6 +102,10 @@ class ListCommands : public ::testing::Test {
     bool silent() const { return dialogs.calls().empty(); }
 
     test::ScriptedDialogs dialogs;
+    Services services{.dialogs = &dialogs,
+                      .volumes = &platform::systemVolumes(),
+                      .help = &platform::qtHelpViewer(),
+                      .programPath = platform::programPath()};
     test::TempTree tree;
     std::string defaultPath;
     std::unique_ptr<TForm1> form;
