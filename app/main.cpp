@@ -19,15 +19,15 @@
 #include "app/CommandLine.h"
 #include "app/Identity.h"
 #include "app/Registry.h"
-#include "platform/gui/HelpViewer.h"
+#include "platform/gui/helpviewer.h"
 #include "stats/formatcount.h"
 #include "platform/gui/dialogs.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
 #include "ui/Services.h"
 #include "ui/Unit1.h"
-#include "ui/about.h"
-#include "ui/errorpolicy.h"
+#include "ui/AboutBox.h"
+#include "ui/ErrorPolicy.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "output/Printer.h"
 #include "output/Report.h"
 #include "output/ReportPainter.h"
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 #include "platform/paths.h"
 #include "platform/replacefile.h"
 #include "platform/volumes.h"

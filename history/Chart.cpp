@@ -15,7 +15,7 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 
 namespace pelmora::history {
 

@@ -3,7 +3,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
 

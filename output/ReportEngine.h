@@ -18,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/gui/fonts.h"
+#include "platform/qt/fonts.h"
 
 namespace pelmora::output {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/dir.h"
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/ioerror.h"
 #include "platform/locale.h"
@@ -18,7 +18,7 @@
 #include "platform/volumes.h"
 #include "ui/Navigator.h"
 #include "ui/RightClick.h"
-#include "ui/errorpolicy.h"
+#include "ui/ErrorPolicy.h"
 
 namespace pelmora::ui {
 

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/volumes.h"
 #include "ui/Navigator.h"
-#include "ui/errorpolicy.h"
+#include "ui/ErrorPolicy.h"
 
 namespace pelmora::ui {
 

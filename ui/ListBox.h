@@ -3,23 +3,12 @@
 // entries' bytes decoded for the screen.
 #pragma once
 
-#include <QAbstractListModel>
 #include <QListView>
 
 #include "list/watchedlist.h"
+#include "ui/WatchedListModel.h"
 
 namespace pelmora::ui {
-
-class WatchedListModel : public QAbstractListModel {
-    Q_OBJECT
-  public:
-    explicit WatchedListModel(list::WatchedList& list, QObject* parent = nullptr);
-    int rowCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
-
-  private:
-    list::WatchedList& m_list;
-};
 
 // A right click opens the popup menu only: it moves neither the highlighting nor the current
 // item.

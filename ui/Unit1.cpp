@@ -8,16 +8,16 @@
 #include <QStatusBar>
 
 #include "list/listfile.h"
-#include "platform/displayname.h"
-#include "platform/gui/HelpViewer.h"
+#include "platform/qt/displayname.h"
+#include "platform/gui/helpviewer.h"
 #include "platform/gui/dialogs.h"
 #include "platform/paths.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
-#include "ui/about.h"
-#include "ui/errorpolicy.h"
+#include "ui/AboutBox.h"
+#include "ui/ErrorPolicy.h"
 
 namespace pelmora::ui {
 

@@ -17,7 +17,7 @@
 #include "output/Report.h"
 #include "platform/gui/dialogs.h"
 #include "ui/Services.h"
-#include "ui/errorpolicy.h"
+#include "ui/ErrorPolicy.h"
 
 class QAction;
 class QFrame;

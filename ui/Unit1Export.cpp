@@ -9,7 +9,7 @@
 #include "platform/gui/dialogs.h"
 #include "platform/ioerror.h"
 #include "ui/Unit1.h"
-#include "ui/errorpolicy.h"
+#include "ui/ErrorPolicy.h"
 
 namespace pelmora::ui {
 

@@ -9,7 +9,7 @@
 
 #include "list/listfile.h"
 #include "list/watchedlist.h"
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/ioerror.h"
 #include "platform/paths.h"

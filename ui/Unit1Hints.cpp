@@ -13,7 +13,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
-#include "platform/gui/HelpViewer.h"
+#include "platform/gui/helpviewer.h"
 #include "ui/Unit1.h"
 
 namespace pelmora::ui {

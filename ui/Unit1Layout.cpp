@@ -11,12 +11,12 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
-#include "platform/gui/fonts.h"
+#include "platform/qt/fonts.h"
 #include "ui/ListBox.h"
 #include "ui/Colours.h"
 #include "ui/Navigator.h"
 #include "ui/Unit1.h"
-#include "ui/artwork.h"
+#include "ui/Artwork.h"
 
 namespace pelmora::ui {
 

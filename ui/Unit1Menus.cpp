@@ -9,7 +9,7 @@
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
 #include "ui/Unit1.h"
-#include "ui/errorpolicy.h"
+#include "ui/ErrorPolicy.h"
 
 namespace pelmora::ui {
 

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ui/artwork.h"
+#include "ui/Artwork.h"
 
 namespace {
 

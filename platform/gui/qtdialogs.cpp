@@ -13,7 +13,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/gui/qtdialogs_p.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gui/HelpViewer.h"
+#include "platform/gui/helpviewer.h"
 
 namespace pelmora::test {
 

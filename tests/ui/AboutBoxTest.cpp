@@ -7,7 +7,7 @@
 #include "platform/ioerror.h"
 #include "tests/support/ModalAnswer.h"
 #include "tests/ui/ShellFixture.h"
-#include "ui/about.h"
+#include "ui/AboutBox.h"
 
 namespace pelmora::test {
 namespace {

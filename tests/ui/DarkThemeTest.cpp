@@ -12,7 +12,7 @@
 #include "tests/ui/ShellFixture.h"
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
-#include "ui/about.h"
+#include "ui/AboutBox.h"
 
 namespace pelmora::test {
 namespace {

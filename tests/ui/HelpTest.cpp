@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/gui/HelpViewer.h"
+#include "platform/gui/helpviewer.h"
 
 namespace pelmora::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/errorpolicy.h"
+#include "ui/ErrorPolicy.h"
 
 #include <new>
 

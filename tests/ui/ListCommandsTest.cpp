@@ -16,7 +16,7 @@
 
 #include "list/listfile.h"
 #include "list/watchedlist.h"
-#include "platform/gui/HelpViewer.h"
+#include "platform/gui/helpviewer.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
 #include "tests/support/ScriptedDialogs.h"

@@ -1,6 +1,6 @@
 // The help window: one non-modal window per owner showing the topics of the program's help
 // file, its contents page and a keyword index with a search field.
-#include "platform/gui/HelpViewer.h"
+#include "platform/gui/helpviewer.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -16,7 +16,7 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 
 namespace pelmora::platform {
 

@@ -18,7 +18,7 @@
 
 #include "history/Chart.h"
 #include "history/History.h"
-#include "platform/displayname.h"
+#include "platform/qt/displayname.h"
 #include "platform/paths.h"
 
 namespace {

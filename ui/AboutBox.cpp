@@ -1,4 +1,4 @@
-#include "ui/about.h"
+#include "ui/AboutBox.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -12,11 +12,11 @@
 #include <QStyle>
 
 #include "platform/gui/dialogs.h"
-#include "platform/gui/fonts.h"
+#include "platform/qt/fonts.h"
 #include "ui/Colours.h"
 #include "ui/Unit1.h"
-#include "ui/artwork.h"
-#include "ui/errorpolicy.h"
+#include "ui/Artwork.h"
+#include "ui/ErrorPolicy.h"
 
 namespace pelmora::ui {
 

@@ -1,10 +1,10 @@
-#include "ui/artwork.h"
+#include "ui/Artwork.h"
 
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 
-#include "platform/gui/fonts.h"
+#include "platform/qt/fonts.h"
 
 namespace pelmora::ui {
 
