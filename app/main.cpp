@@ -19,6 +19,7 @@
 #include "app/CommandLine.h"
 #include "app/Identity.h"
 #include "app/Registry.h"
+#include "output/gui/SystemPrinter.h"
 #include "platform/gui/HelpViewer.h"
 #include "stats/formatcount.h"
 #include "platform/gui/dialogs.h"
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
     services.dialogs = &platform::qtDialogs();
     services.volumes = &platform::systemVolumes();
     services.help = &platform::qtHelpViewer();
+    services.printer = &output::systemPrintBackend();
     services.programPath = platform::programPath();
 
     PelmoraApplication application(argc, argv, *services.dialogs);
