@@ -22,6 +22,7 @@
 #include "app/CommandLine.h"
 #include "app/Identity.h"
 #include "app/Registry.h"
+#include "output/gui/SystemPrinter.h"
 #include "platform/gui/helpviewer.h"
 #include "stats/formatcount.h"
 #include "platform/gui/dialogs.h"
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     services.dialogs = &platform::qtDialogs();
     services.volumes = &platform::systemVolumes();
     services.help = &platform::qtHelpViewer();
+    services.printer = &output::systemPrintBackend();
     services.programPath = platform::programPath();
 
     PelmoraApplication application(argc, argv, *services.dialogs);

@@ -15,7 +15,7 @@ void TForm1::CreateReportClick() {
     if (output::previewRunning()) return;
     m_reportForm.startReport(stats::EntryOverhead);
     m_reportForm.QRLabel1.setText("File " + FileNameLabel->text());
-    output::previewReport(m_reportForm.QuickReport, *m_services.dialogs);
+    output::previewReport(m_reportForm.QuickReport, *m_services.dialogs, *m_services.printer);
 }
 
 }  // namespace pelmora::ui

@@ -159,12 +159,13 @@ constexpr quint32 kReportFileMagic = 0x504d5250;  // "PMRP"
 }  // namespace
 
 TQRPreview::TQRPreview(std::vector<QPicture> pages, PageGeometry geometry, QString title,
-                       platform::Dialogs& dialogs, QWidget* parent)
+                       platform::Dialogs& dialogs, PrintBackend& printer, QWidget* parent)
     : QDialog(parent),
       m_pages(std::move(pages)),
       m_geometry(std::move(geometry)),
       m_title(std::move(title)),
-      m_dialogs(dialogs) {
+      m_dialogs(dialogs),
+      m_printer(printer) {
     setObjectName(QStringLiteral("QRStandardPreview"));
     setWindowTitle(QStringLiteral("Print Preview"));
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
@@ -294,7 +295,7 @@ void TQRPreview::resizeEvent(QResizeEvent* event) {
 void TQRPreview::print() {
     QString error;
     std::unique_ptr<PrintJob> job =
-        printBackend().startJob(printJobName(m_title), m_geometry.pageSize, error);
+        m_printer.startJob(printJobName(m_title), m_geometry.pageSize, error);
     if (!job) {
         m_dialogs.errorBox(error.toStdString());
         return;
@@ -379,7 +380,7 @@ bool previewRunning() {
     return g_previewRunning;
 }
 
-void previewReport(TQuickReport& report, platform::Dialogs& dialogs) {
+void previewReport(TQuickReport& report, platform::Dialogs& dialogs, PrintBackend& printer) {
     if (g_previewRunning) return;
     g_previewRunning = true;
     struct Release {
@@ -393,7 +394,7 @@ void previewReport(TQuickReport& report, platform::Dialogs& dialogs) {
     std::optional<PreparedReport> prepared = prepareReport(report, options);
     if (!prepared) return;
     TQRPreview preview(recordPages(*prepared), prepared->geometry, report.ReportTitle, dialogs,
-                       QApplication::activeWindow());
+                       printer, QApplication::activeWindow());
     // Maximised; the geometry also covers desktops that leave window states to no manager.
     if (const QScreen* screen = preview.screen()) preview.setGeometry(screen->availableGeometry());
     preview.setWindowState(Qt::WindowMaximized);

@@ -45,14 +45,15 @@ class TQRProgressWindow : public QWidget, public ProgressSink {
 };
 
 class PageView;
+class PrintBackend;
 
 class TQRPreview : public QDialog {
     Q_OBJECT
   public:
     // The Save and Load buttons follow the printer object's switches as they are now. Errors
-    // and the file dialogs go through `dialogs`.
+    // and the file dialogs go through `dialogs`; print jobs are started on `printer`.
     TQRPreview(std::vector<QPicture> pages, PageGeometry geometry, QString title,
-               platform::Dialogs& dialogs, QWidget* parent = nullptr);
+               platform::Dialogs& dialogs, PrintBackend& printer, QWidget* parent = nullptr);
 
     int currentPage() const { return m_page; }  // from 1
     int pageCount() const { return static_cast<int>(m_pages.size()); }
@@ -62,7 +63,7 @@ class TQRPreview : public QDialog {
     void zoomToFit();
     void zoomTo100();
     void zoomToWidth();
-    // Prints every page to the system's current printer, with a progress window.
+    // Prints every page through the preview's print backend, with a progress window.
     void print();
 
     const std::vector<QPicture>& pages() const { return m_pages; }
@@ -81,6 +82,7 @@ class TQRPreview : public QDialog {
     PageGeometry m_geometry;
     QString m_title;
     platform::Dialogs& m_dialogs;
+    PrintBackend& m_printer;
     int m_page = 1;
     ZoomMode m_mode = ZoomMode::Fit;
     QScrollArea* m_scroll;
@@ -93,10 +95,10 @@ class TQRPreview : public QDialog {
 };
 
 // Prepares the pages of `report` with a progress window, then shows them in the preview window,
-// modally, whose boxes and file dialogs are `dialogs`; the pages are discarded when the window
-// closes. Returns at once after a cancelled preparation, and when a preparation or preview of
-// any report is already running.
-void previewReport(TQuickReport& report, platform::Dialogs& dialogs);
+// modally, whose boxes and file dialogs are `dialogs` and whose print jobs go to `printer`; the
+// pages are discarded when the window closes. Returns at once after a cancelled preparation, and
+// when a preparation or preview of any report is already running.
+void previewReport(TQuickReport& report, platform::Dialogs& dialogs, PrintBackend& printer);
 // True while a preparation or preview of any report runs.
 bool previewRunning();
 

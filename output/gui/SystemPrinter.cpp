@@ -109,17 +109,11 @@ class SystemPrintBackend : public PrintBackend {
     }
 };
 
-PrintBackend* g_backend = nullptr;
-
 }  // namespace
 
-PrintBackend& printBackend() {
+PrintBackend& systemPrintBackend() {
     static SystemPrintBackend system;
-    return g_backend != nullptr ? *g_backend : system;
-}
-
-void setPrintBackend(PrintBackend* backend) {
-    g_backend = backend;
+    return system;
 }
 
 QPageSize defaultPaperSize() {

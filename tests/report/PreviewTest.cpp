@@ -114,9 +114,7 @@ class Prepared : public ::testing::Test {
         ReportRow = 0;
         ReportTotals = {};
         form.QuickReport.PageSize = QPageSize(QPageSize::A4);
-        setPrintBackend(&backend);
     }
-    void TearDown() override { setPrintBackend(nullptr); }
 
     PreparedReport prepare(int n, const std::string& prefix = "/nonexistent-pelmora/") {
         for (int i = 0; i < n; ++i) list.add(prefix + std::to_string(100 + i));
@@ -171,7 +169,7 @@ TEST_F(Prepared, PrintedPagesAreTheRecordedPagesAndPrintingTwiceIsIdentical) {
     form.QuickReport.OnNeedData = [&](bool&) { ++callbacks; };
     form.QuickReport.BeforePrint = [&](bool&) { ++callbacks; };
     list.clear();
-    TQRPreview preview(recorded, r.geometry, form.QuickReport.ReportTitle, dialogs);
+    TQRPreview preview(recorded, r.geometry, form.QuickReport.ReportTitle, dialogs, backend);
     preview.print();
     ASSERT_EQ(backend.jobs.size(), 1u);
     const std::vector<QImage> first = backend.jobs[0]->pages;
@@ -206,7 +204,7 @@ TEST_F(Prepared, PrintingShowsItsProgressWindowAndCancelAbortsTheJob) {
             w->cancelButton()->click();
         }
     };
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs, backend);
     preview.print();
     EXPECT_EQ(caption, "Creating report...");
     EXPECT_EQ(text, "Printing report Pelmora Report");
@@ -219,7 +217,7 @@ TEST_F(Prepared, PrintingShowsItsProgressWindowAndCancelAbortsTheJob) {
 TEST_F(Prepared, WithoutAPrinterAnErrorBoxSaysSo) {
     const PreparedReport r = prepare(1);
     backend.available = false;
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs, backend);
     preview.print();
     EXPECT_EQ(dialogs.errors(), (std::vector<std::string>{"There is no printer installed"}));
 }
@@ -234,7 +232,7 @@ TEST_F(Prepared, PreviewControlsAndPageNavigation) {
     ASSERT_EQ(r.pages.size(), 3u);
     QRPrinter().setShowSaveButton(false);
     QRPrinter().setShowLoadButton(true);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs, backend);
     preview.resize(900, 700);
     preview.show();
     auto button = [&](const char* name) { return preview.findChild<QToolButton*>(name); };
@@ -269,7 +267,7 @@ TEST_F(Prepared, PreviewControlsAndPageNavigation) {
 
 TEST_F(Prepared, ZoomFitsThePageWidthOrAHundredPercent) {
     const PreparedReport r = prepare(1);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs, backend);
     preview.resize(900, 700);
     preview.show();
     auto* area = preview.findChild<QScrollArea*>("ScrollBox");
@@ -288,7 +286,7 @@ TEST_F(Prepared, ZoomFitsThePageWidthOrAHundredPercent) {
 
 TEST_F(Prepared, EscapeClosesThePreview) {
     const PreparedReport r = prepare(1);
-    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs);
+    TQRPreview preview(recordPages(r), r.geometry, form.QuickReport.ReportTitle, dialogs, backend);
     preview.show();
     ASSERT_TRUE(preview.isVisible());
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -332,11 +330,12 @@ TEST_F(Prepared, PreviewOpensMaximisedOnPageOneAndRefusesASecondReportMeanwhile)
         ++previews;
         maximised = preview->windowState().testFlag(Qt::WindowMaximized);
         page = preview->currentPage();
-        previewReport(form.QuickReport, dialogs);  // refused: a report is already in its preview
+        previewReport(form.QuickReport, dialogs,
+                      backend);  // refused: a report is already in its preview
         preview->reject();
     });
     closer.start(0);
-    previewReport(form.QuickReport, dialogs);
+    previewReport(form.QuickReport, dialogs, backend);
     closer.stop();
     EXPECT_EQ(previews, 1);
     EXPECT_TRUE(maximised);

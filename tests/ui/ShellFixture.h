@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "list/watchedlist.h"
+#include "output/gui/SystemPrinter.h"
 #include "platform/paths.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
@@ -51,7 +52,10 @@ class ShellTest : public ::testing::Test {
     ScriptedDialogs dialogs;
     RecordingHelpViewer help;
     FakeVolumes volumes;
-    ui::Services services{.dialogs = &dialogs, .volumes = &volumes, .help = &help};
+    ui::Services services{.dialogs = &dialogs,
+                          .volumes = &volumes,
+                          .help = &help,
+                          .printer = &output::systemPrintBackend()};
     std::string programDir;
     std::string workDir;
     std::unique_ptr<ui::TForm1> form;
