@@ -104,9 +104,8 @@ class DriveItemDelegate final : public QStyledItemDelegate {
 TDriveComboBox::TDriveComboBox(const Services& services, QWidget* parent)
     : QComboBox(parent), m_services(services) {
     setItemDelegate(new DriveItemDelegate(this));
-    connect(this, &QComboBox::activated, this, [this](int index) {
-        runGuarded(*m_services.dialogs, [&] { selectVolume(index); });
-    });
+    connect(this, &QComboBox::activated, this,
+            [this](int index) { runGuarded(*m_services.dialogs, [&] { selectVolume(index); }); });
 }
 
 void TDriveComboBox::buildItems() {
