@@ -20,6 +20,7 @@
 #include "output/DataFile.h"
 #include "platform/ioerror.h"
 #include "tests/support/Child.h"
+#include "tests/support/PrivateTmpfs.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;
@@ -54,24 +55,6 @@ list::WatchedList bigList(int n) {
     for (int i = 0; i < n; ++i) lines.push_back("/new/entry/number/" + std::to_string(i));
     l.replaceAll(lines);
     return l;
-}
-
-// Writes until the file system says it is full; true when it did (ENOSPC).
-bool fillUp(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) return errno == ENOSPC;
-    const std::string block(4096, 'f');
-    int err = 0;
-    for (;;) {
-        const ssize_t n = ::write(fd, block.data(), block.size());
-        if (n < 0) {
-            err = errno;
-            break;
-        }
-        if (n == 0) break;
-    }
-    ::close(fd);
-    return err == ENOSPC;
 }
 
 std::string errorOf(const std::function<void()>& f) {
@@ -111,7 +94,7 @@ TEST(FullDisk, ListSaveKeepsThePreviousFileWhole) {
     EXPECT_OK_OR_SKIP(onTinyFileSystem(dir, "size=256k", [&]() -> std::string {
         const std::string path = dir + "/WATCH.PML";
         writeBytes(path, kPrevious);
-        if (!fillUp(dir + "/filler")) return "the file system did not fill up";
+        if (!test::fillUp(dir + "/filler")) return "the file system did not fill up";
         const std::string error = errorOf([&] { list::saveList(bigList(500), path); });
         if (error != "Stream write error") return "save raised: " + error;
         if (test::readFile(path) != kPrevious) return "previous list changed";
@@ -158,7 +141,7 @@ TEST(FullDisk, DataFileExportReadsDiskFull) {
     EXPECT_OK_OR_SKIP(onTinyFileSystem(dir, "size=256k", [&]() -> std::string {
         const std::string listPath = dir + "/WATCH.PML";
         writeBytes(listPath, tree + "\r\n");
-        if (!fillUp(dir + "/filler")) return "the file system did not fill up";
+        if (!test::fillUp(dir + "/filler")) return "the file system did not fill up";
         int code = 0;
         std::string text;
         try {
