@@ -21,8 +21,6 @@ namespace pelmora::app {
 
 namespace {
 
-std::string g_root;
-
 // Opens a folder of the store, creating it and its parents when missing ("opened, created if
 // missing"); false when that is not possible.
 bool openOrCreateFolder(const std::string& path) {
@@ -43,10 +41,16 @@ bool readFile(const std::string& path, std::string& out) {
     const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return false;
     char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd.get(), buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<std::size_t>(n));
-    return n == 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            return true;
+        } else if (errno != EINTR) {
+            return false;
+        }
+    }
 }
 
 // Replaces `path` with `text` in one step (the file exists or is created; a reader sees the
@@ -336,18 +340,15 @@ bool installedEntryStarts(const std::string& root, const std::string& program,
 
 }  // namespace
 
-std::string systemRoot() {
-    std::string root = g_root;
-    if (root.empty()) {
-        const char* env = std::getenv("PELMORA_SYSTEM_ROOT");
-        root = env != nullptr && *env != '\0' ? env : "/";
-    }
-    if (root.back() != '/') root += '/';
-    return root;
+FileRegistry::FileRegistry(std::string root) : m_root(std::move(root)) {
+    if (m_root.empty() || m_root.back() != '/') m_root += '/';
 }
 
-void setSystemRoot(std::string root) {
-    g_root = std::move(root);
+std::string systemRoot() {
+    const char* env = std::getenv("PELMORA_SYSTEM_ROOT");
+    std::string root = env != nullptr && *env != '\0' ? env : "/";
+    if (root.back() != '/') root += '/';
+    return root;
 }
 
 std::string desktopEntryText(std::string_view programPath, std::string_view directory) {
@@ -357,9 +358,9 @@ std::string desktopEntryText(std::string_view programPath, std::string_view dire
     return text;
 }
 
-bool WriteRegistryEntries(std::string_view programPath, std::string_view maker,
-                          std::string_view product, std::string_view version) {
-    const std::string root = systemRoot();
+bool FileRegistry::WriteRegistryEntries(std::string_view programPath, std::string_view maker,
+                                        std::string_view product, std::string_view version) {
+    const std::string& root = m_root;
     bool result = true;
 
     // The maker's key holds the product's key file with its version group.

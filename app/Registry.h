@@ -1,7 +1,7 @@
 // The program's entries in the machine-wide store, written at every start and never read.
 //
-// On Linux the store is a set of files below a machine-wide root ("/" unless
-// PELMORA_SYSTEM_ROOT or setSystemRoot says otherwise):
+// On Linux the store is a set of files below a root (the system's: "/", or PELMORA_SYSTEM_ROOT
+// when that is set):
 //   etc/xdg/<maker>/<product>.conf    a key file holding the group [<version>]
 //   usr/local/share/applications/<program>.desktop
 //                                     the application path: Exec= the program's full path,
@@ -19,19 +19,27 @@
 #include <string>
 #include <string_view>
 
+#include "platform/registry.h"
+
 namespace pelmora::app {
 
-// Records maker/product/version and the path of the program at `program`. Returns false, silently,
-// when a folder of the store cannot be opened or created (no rights to the machine-wide root);
-// raises PelmoraError("Failed to create key " + file) when an entry cannot be created and
-// PelmoraError("Failed to set data for '" + value + "'") when a value cannot be written.
-bool WriteRegistryEntries(std::string_view program, std::string_view maker,
-                          std::string_view product, std::string_view version);
+// The store as files below one root.
+class FileRegistry final : public platform::Registry {
+  public:
+    // `root` is the folder the paths above start from; a '/' is added when it has none.
+    explicit FileRegistry(std::string root);
 
-// The machine-wide root; ends in '/'.
+    const std::string& root() const { return m_root; }
+
+    bool WriteRegistryEntries(std::string_view program, std::string_view maker,
+                              std::string_view product, std::string_view version) override;
+
+  private:
+    std::string m_root;
+};
+
+// The system's root: PELMORA_SYSTEM_ROOT when it is set and not empty, else "/"; ends in '/'.
 std::string systemRoot();
-// Replaces the root (tests); an empty text goes back to PELMORA_SYSTEM_ROOT or "/".
-void setSystemRoot(std::string root);
 
 // The desktop entry's text for a program at `programPath` in `directory`.
 std::string desktopEntryText(std::string_view programPath, std::string_view directory);

@@ -24,7 +24,7 @@
 #include "app/Registry.h"
 #include "output/gui/SystemPrinter.h"
 #include "platform/gui/helpviewer.h"
-#include "stats/formatcount.h"
+#include "platform/locale.h"
 #include "platform/gui/dialogs.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
@@ -64,12 +64,14 @@ int main(int argc, char** argv) {
     services.dialogs = &platform::qtDialogs();
     services.volumes = &platform::systemVolumes();
     services.help = &platform::qtHelpViewer();
+    services.locale = &platform::systemLocale();
     services.printer = &output::systemPrintBackend();
     services.programPath = platform::programPath();
+    app::FileRegistry registry(app::systemRoot());
+    services.registry = &registry;
 
     PelmoraApplication application(argc, argv, *services.dialogs);
     std::setlocale(LC_ALL, "");
-    stats::refreshThousandsSeparator();
 
     app::setApplicationIdentity();
     platform::setApplicationHelpFile("Pelmora.hlp");
@@ -82,7 +84,7 @@ int main(int argc, char** argv) {
         form.show();
 
     // The About box, hidden until Help > About...; its creation writes the registry entries.
-    ui::TAboutBox aboutBox(services, &app::WriteRegistryEntries, &form);
+    ui::TAboutBox aboutBox(services, &form);
     form.setAboutBox(&aboutBox);
 
     // A quit request made during start-up ends the loop on its first turn.

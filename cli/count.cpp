@@ -11,6 +11,7 @@
 #include "cli/counting.h"
 #include "cli/json.h"
 #include "cli/stdout.h"
+#include "platform/locale.h"
 #include "platform/volumes.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
@@ -30,14 +31,14 @@ constexpr OptionDef kOptions[] = {
 };
 
 std::string humanLines(const std::string& dir, const output::LineFigures& f,
-                       const stats::CountResult& r, bool diskUsage) {
-    std::string s = dir + "\nTotal Directories " + stats::FormatCount(f.dirCount) +
-                    "\nTotal Files " + stats::FormatCount(f.fileCount) + "\nTotal Bytes " +
-                    stats::FormatCount(f.byteTotal) + "\nCluster Overhead " +
-                    stats::FormatCount(f.overhead) + '\n';
+                       const stats::CountResult& r, bool diskUsage, char sep) {
+    std::string s = dir + "\nTotal Directories " + stats::FormatCount(f.dirCount, sep) +
+                    "\nTotal Files " + stats::FormatCount(f.fileCount, sep) + "\nTotal Bytes " +
+                    stats::FormatCount(f.byteTotal, sep) + "\nCluster Overhead " +
+                    stats::FormatCount(f.overhead, sep) + '\n';
     if (diskUsage)
-        s += "Space On Disk " + stats::FormatCount(static_cast<std::int64_t>(r.allocatedBytes)) +
-             '\n';
+        s += "Space On Disk " +
+             stats::FormatCount(static_cast<std::int64_t>(r.allocatedBytes), sep) + '\n';
     return s;
 }
 
@@ -78,6 +79,7 @@ int runCount(const Args& args) {
     // Like the window's start-up: the volume of the current directory sets the overhead.
     stats::ProbeVolume(platform::systemVolumes());
     const std::int32_t entryOverhead = stats::EntryOverhead;
+    const char separator = platform::localeThousandsSeparator();
     bool complete = true;
     if (json) out().write("[");
     for (std::size_t i = 0; i < parsed.operands.size(); ++i) {
@@ -94,7 +96,7 @@ int runCount(const Args& args) {
         } else if (json) {
             out().write((i == 0 ? "\n  " : ",\n  ") + jsonObject(dir, f, r, counting.diskUsage));
         } else {
-            out().write(humanLines(dir, f, r, counting.diskUsage));
+            out().write(humanLines(dir, f, r, counting.diskUsage, separator));
         }
         out().flush();
     }

@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "cli/signals.h"
 #include "cli/progress.h"
+#include "platform/locale.h"
 #include "platform/replacefile.h"
 
 namespace pelmora::cli {
@@ -40,7 +41,9 @@ std::size_t terminalWidth() {
 class ProgressLine {
   public:
     ProgressLine(std::string_view dir, stats::CountProgress& progress)
-        : m_progress(progress), m_width(terminalWidth()) {
+        : m_progress(progress),
+          m_width(terminalWidth()),
+          m_separator(platform::localeThousandsSeparator()) {
         show(0, 0, dir);
         m_thread = std::thread([this] { run(); });
     }
@@ -76,12 +79,14 @@ class ProgressLine {
     void show(std::int64_t entries, std::uint64_t bytes, std::string_view dir) {
         m_last = dir;
         // A progress line that cannot be shown is no error: the result of the write is left.
-        platform::writeAll(STDERR_FILENO,
-                           "\r" + progressText(entries, bytes, dir, m_width) + "\033[K");
+        platform::writeAll(
+            STDERR_FILENO,
+            "\r" + progressText(entries, bytes, dir, m_width, m_separator) + "\033[K");
     }
 
     stats::CountProgress& m_progress;
     const std::size_t m_width;
+    const char m_separator;
     std::string m_last;
     std::mutex m_lock;
     std::condition_variable m_wake;

@@ -16,6 +16,7 @@
 #include "cli/options.h"
 #include "cli/stdout.h"
 #include "history/History.h"
+#include "platform/locale.h"
 #include "platform/paths.h"
 #include "stats/formatcount.h"
 
@@ -37,14 +38,14 @@ std::string number(double v, int decimals) {
     return std::string(buf, r.ptr);
 }
 
-std::string grouped(__int128 v) {
+std::string grouped(__int128 v, char separator) {
     const std::int64_t clamped =
         v > INT64_MAX ? INT64_MAX : (v < INT64_MIN ? INT64_MIN : static_cast<std::int64_t>(v));
-    return stats::FormatCount(clamped);
+    return stats::FormatCount(clamped, separator);
 }
 
-std::string signedGrouped(__int128 v) {
-    return (v > 0 ? "+" : "") + grouped(v);
+std::string signedGrouped(__int128 v, char separator) {
+    return (v > 0 ? "+" : "") + grouped(v, separator);
 }
 
 std::string percent(const std::optional<double>& p) {
@@ -56,7 +57,9 @@ std::string pad(const std::string& s, std::size_t width) {
     return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
 }
 
+// The table for a terminal, its counts grouped by the locale's separator.
 std::string table(const history::HistoryReport& report) {
+    const char sep = platform::localeThousandsSeparator();
     const history::SnapshotInfo& first = report.snapshots.front();
     const history::SnapshotInfo& last = report.snapshots.back();
     std::string s = std::to_string(report.snapshots.size()) + " snapshot" +
@@ -67,9 +70,10 @@ std::string table(const history::HistoryReport& report) {
     std::vector<std::vector<std::string>> rows;
     for (const history::DirectoryGrowth& d : report.directories) {
         rows.push_back(
-            {grouped(d.first.bytes), grouped(d.last.bytes), signedGrouped(d.bytesChange),
-             percent(d.bytesPercent), signedGrouped(d.filesChange), percent(d.filesPercent),
-             d.bytesPerDay ? signedGrouped(static_cast<__int128>(std::llround(*d.bytesPerDay)))
+            {grouped(d.first.bytes, sep), grouped(d.last.bytes, sep),
+             signedGrouped(d.bytesChange, sep), percent(d.bytesPercent),
+             signedGrouped(d.filesChange, sep), percent(d.filesPercent),
+             d.bytesPerDay ? signedGrouped(static_cast<__int128>(std::llround(*d.bytesPerDay)), sep)
                            : "-"});
     }
     std::vector<std::size_t> widths;

@@ -14,9 +14,10 @@ bool startsCharacter(char c) {
 }  // namespace
 
 std::string progressText(std::int64_t entries, std::uint64_t bytes, std::string_view dir,
-                         std::size_t width) {
-    std::string line = stats::FormatCount(entries) + (entries == 1 ? " entry, " : " entries, ") +
-                       stats::FormatCount(static_cast<std::int64_t>(bytes)) + " bytes  ";
+                         std::size_t width, char separator) {
+    std::string line = stats::FormatCount(entries, separator) +
+                       (entries == 1 ? " entry, " : " entries, ") +
+                       stats::FormatCount(static_cast<std::int64_t>(bytes), separator) + " bytes  ";
     // The directory's end tells most; control bytes would move the cursor.
     std::string name;
     for (char c : dir) name.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);

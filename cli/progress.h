@@ -9,8 +9,9 @@
 namespace pelmora::cli {
 
 // The progress line's text (without the cursor moves) for `width` columns: the entries and bytes
-// so far and the directory being read, its beginning cut off when the line would be too long.
+// so far (grouped by `separator`) and the directory being read, its beginning cut off when the
+// line would be too long.
 std::string progressText(std::int64_t entries, std::uint64_t bytes, std::string_view dir,
-                         std::size_t width);
+                         std::size_t width, char separator);
 
 }  // namespace pelmora::cli

@@ -19,6 +19,7 @@
 #include "output/Printer.h"
 #include "output/Report.h"
 #include "output/ReportPainter.h"
+#include "platform/locale.h"
 #include "platform/qt/displayname.h"
 #include "platform/paths.h"
 #include "platform/replacefile.h"
@@ -113,7 +114,7 @@ int writeReport(const Args& args) {
         }
 
         output::TQRListForm form(list);
-        form.startReport(stats::EntryOverhead);
+        form.startReport(stats::EntryOverhead, platform::localeThousandsSeparator());
         form.QRLabel1.setText("File " + platform::displayName(platform::bareName(listPath)));
         output::PrepareOptions options;
         options.paper = output::localePaperSize();

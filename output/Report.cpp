@@ -26,11 +26,11 @@ TQRLabel caption(const char* text, TQRAlign align, int top, int left = 0, int wi
     return label;
 }
 
-QString count(std::int64_t value) {
-    return QString::fromStdString(stats::FormatCount(value));
+QString count(std::int64_t value, char separator) {
+    return QString::fromStdString(stats::FormatCount(value, separator));
 }
-QString count(stats::Real48 value) {
-    return QString::fromStdString(stats::FormatCount(value));
+QString count(stats::Real48 value, char separator) {
+    return QString::fromStdString(stats::FormatCount(value, separator));
 }
 
 std::int64_t addWithoutWrap(std::int64_t a, std::int64_t b) {
@@ -90,10 +90,11 @@ TQRListForm::TQRListForm(list::WatchedList& list)
     QuickReport.BeforePrint = [this](bool& print) { QuickReportBeforePrint(print); };
 }
 
-void TQRListForm::startReport(std::int32_t entryOverhead) {
+void TQRListForm::startReport(std::int32_t entryOverhead, char thousandsSeparator) {
     ReportRow = 0;
     ReportTotals = {};
     m_entryOverhead = entryOverhead;
+    m_separator = thousandsSeparator;
 }
 
 void TQRListForm::QuickReportNeedData(bool& MoreData) {
@@ -103,12 +104,12 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
         const std::string entry = m_list.get(ReportRow);
         const stats::CountResult counted = stats::CountTree(entry);
         QRDirectory.setText(platform::displayName(entry));
-        QRDirs.setText(count(counted.directories));
-        QRFiles.setText(count(counted.files));
-        QRSize.setText(count(counted.byteTotal));
+        QRDirs.setText(count(counted.directories, m_separator));
+        QRFiles.setText(count(counted.files, m_separator));
+        QRSize.setText(count(counted.byteTotal, m_separator));
         const stats::Real48 overhead = stats::Real48::fromInt(
             stats::overheadFor(counted.directories, counted.files, m_entryOverhead));
-        QROverhead.setText(count(overhead));
+        QROverhead.setText(count(overhead, m_separator));
         ReportTotals.TotalFiles = addWithoutWrap(ReportTotals.TotalFiles, counted.files);
         ReportTotals.TotalDirs = addWithoutWrap(ReportTotals.TotalDirs, counted.directories);
         ReportTotals.TotalSize += counted.byteTotal;
@@ -116,10 +117,10 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
         ++ReportRow;
         MoreData = true;
     } else {
-        QRSumFiles.setText(count(ReportTotals.TotalFiles));
-        QRSumDirs.setText(count(ReportTotals.TotalDirs));
-        QRSumSize.setText(count(ReportTotals.TotalSize));
-        QRSumOverhead.setText(count(ReportTotals.TotalOverhead));
+        QRSumFiles.setText(count(ReportTotals.TotalFiles, m_separator));
+        QRSumDirs.setText(count(ReportTotals.TotalDirs, m_separator));
+        QRSumSize.setText(count(ReportTotals.TotalSize, m_separator));
+        QRSumOverhead.setText(count(ReportTotals.TotalOverhead, m_separator));
         QRDirCount.setText("Totals for " + QString::number(n) + " Directories");
         MoreData = false;
     }

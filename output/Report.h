@@ -36,10 +36,10 @@ class TQRListForm {
     TQRListForm(const TQRListForm&) = delete;
     TQRListForm& operator=(const TQRListForm&) = delete;
 
-    // Starts a report: ReportRow back to the first entry, ReportTotals to zero, and every
-    // counted entry of its rows charged `entryOverhead` bytes (the caller passes
-    // stats::EntryOverhead).
-    void startReport(std::int32_t entryOverhead);
+    // Starts a report: ReportRow back to the first entry, ReportTotals to zero, every counted
+    // entry of its rows charged `entryOverhead` bytes (the caller passes stats::EntryOverhead),
+    // and the counts grouped by `thousandsSeparator`.
+    void startReport(std::int32_t entryOverhead, char thousandsSeparator);
 
     // Fills the labels of the next row and counts its tree, or fills the totals.
     void QuickReportNeedData(bool& MoreData);
@@ -84,6 +84,7 @@ class TQRListForm {
   private:
     list::WatchedList& m_list;
     std::int32_t m_entryOverhead = 0;
+    char m_separator = ',';
 };
 
 }  // namespace pelmora::output

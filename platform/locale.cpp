@@ -27,6 +27,20 @@ char localeThousandsSeparator() {
 
 namespace {
 
+class SystemLocale final : public Locale {
+  public:
+    char thousandsSeparator() const override { return localeThousandsSeparator(); }
+};
+
+}  // namespace
+
+Locale& systemLocale() {
+    static SystemLocale locale;
+    return locale;
+}
+
+namespace {
+
 // "de_DE.UTF-8@euro" -> "de_DE"; "C" and "POSIX" -> the root collation.
 std::string icuLocaleFromEnvironment() {
     const char* names[] = {"LC_ALL", "LC_COLLATE", "LANG"};

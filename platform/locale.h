@@ -10,6 +10,16 @@ namespace pelmora::platform {
 // when the symbol is empty or longer than one byte.
 char localeThousandsSeparator();
 
+// What the windows read of the user's locale. The system's reads the environment at each call,
+// so a window that asks again after a locale change has the new setting.
+class Locale {
+  public:
+    virtual ~Locale() = default;
+    // The character that groups the digits of counts in threes.
+    virtual char thousandsSeparator() const = 0;
+};
+Locale& systemLocale();
+
 // True when `bytes` is well-formed UTF-8: no overlong form, no surrogate, nothing above
 // U+10FFFF, no sequence cut short.
 bool validUtf8(std::string_view bytes);

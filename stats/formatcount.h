@@ -1,4 +1,5 @@
-// "%.0n": whole numbers with the locale's one-character thousands separator.
+// "%.0n": whole numbers with a one-character thousands separator, the locale's as the caller
+// read it (platform::localeThousandsSeparator).
 #pragma once
 
 #include <cstdint>
@@ -8,13 +9,7 @@
 
 namespace pelmora::stats {
 
-std::string FormatCount(std::int64_t value);
-std::string FormatCount(Real48 value);
-
-// The separator FormatCount writes. Read from the locale at start-up and again when the
-// system announces a settings change (refreshThousandsSeparator).
-char thousandsSeparator();
-void setThousandsSeparator(char c);
-void refreshThousandsSeparator();
+std::string FormatCount(std::int64_t value, char separator);
+std::string FormatCount(Real48 value, char separator);
 
 }  // namespace pelmora::stats

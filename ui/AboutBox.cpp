@@ -13,6 +13,7 @@
 
 #include "platform/gui/dialogs.h"
 #include "platform/qt/fonts.h"
+#include "platform/registry.h"
 #include "ui/Colours.h"
 #include "ui/Unit1.h"
 #include "ui/Artwork.h"
@@ -42,10 +43,8 @@ const QSize kClientSize(360, 218);
 
 }  // namespace
 
-TAboutBox::TAboutBox(const Services& services, RegistryWriter writeRegistryEntries, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
-      m_services(services),
-      m_writeRegistryEntries(writeRegistryEntries) {
+TAboutBox::TAboutBox(const Services& services, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_services(services) {
     setObjectName(QStringLiteral("AboutBox"));
     const QString caption = QStringLiteral("Pelmora");
     setWindowTitle(caption);
@@ -97,9 +96,9 @@ TAboutBox::TAboutBox(const Services& services, RegistryWriter writeRegistryEntri
 
 void TAboutBox::FormCreate() {
     setAutoSizeText(Version, QStringLiteral("Version 2.0"));
-    if (m_writeRegistryEntries != nullptr)
-        static_cast<void>(
-            m_writeRegistryEntries(m_services.programPath, "Quillon", "Pelmora", "2.0"));
+    if (m_services.registry != nullptr)
+        static_cast<void>(m_services.registry->WriteRegistryEntries(m_services.programPath,
+                                                                    "Quillon", "Pelmora", "2.0"));
 }
 
 void TAboutBox::OKButtonClick() {

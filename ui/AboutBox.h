@@ -8,7 +8,6 @@
 #pragma once
 
 #include <QDialog>
-#include <string_view>
 
 #include "ui/Services.h"
 
@@ -20,14 +19,9 @@ namespace pelmora::ui {
 class TAboutBox : public QDialog {
     Q_OBJECT
   public:
-    // The step that records the program in the system's store: (the program's path, maker,
-    // product, version); its result is ignored. Start-up passes app::WriteRegistryEntries.
-    using RegistryWriter = bool (*)(std::string_view program, std::string_view maker,
-                                    std::string_view product, std::string_view version);
-
-    // Builds the box and runs FormCreate (an error in it goes to the error box of `services`).
-    explicit TAboutBox(const Services& services, RegistryWriter writeRegistryEntries = nullptr,
-                       QWidget* parent = nullptr);
+    // Builds the box and runs FormCreate, which records the program in the store of `services`
+    // (its result is ignored; an error goes to the error box of `services`).
+    explicit TAboutBox(const Services& services, QWidget* parent = nullptr);
 
     QLabel* Caption = nullptr;      // the title bar: "Pelmora", no buttons
     QWidget* ClientArea = nullptr;  // 360 x 218 below the title bar; holds the controls
@@ -47,7 +41,6 @@ class TAboutBox : public QDialog {
 
   private:
     Services m_services;
-    RegistryWriter m_writeRegistryEntries;
     QPoint m_dragOffset;  // pointer position in the box while the title bar is dragged by hand
     bool m_dragging = false;
 };

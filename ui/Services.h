@@ -1,5 +1,6 @@
 // What the windows use of the world around them: the message boxes and file dialogs, the mounted
-// volumes, the help viewer, the printers and where the program lies. Start-up builds one with the
+// volumes, the help viewer, the printers, the machine-wide store, the user's locale and where the
+// program lies. Start-up builds one with the
 // system's implementations and hands it to the windows; a test builds its own with stand-ins.
 // Nothing here is owned; everything outlives the windows that use it.
 #pragma once
@@ -9,6 +10,8 @@
 namespace pelmora::platform {
 class Dialogs;
 class HelpViewer;
+class Locale;
+class Registry;
 class Volumes;
 }  // namespace pelmora::platform
 
@@ -22,8 +25,12 @@ struct Services {
     platform::Dialogs* dialogs = nullptr;
     platform::Volumes* volumes = nullptr;
     platform::HelpViewer* help = nullptr;
+    // Where the window takes the thousands separator of its figures from.
+    platform::Locale* locale = nullptr;
     // Where the report preview starts its print jobs.
     output::PrintBackend* printer = nullptr;
+    // Where the About box records the program; none, and nothing is recorded.
+    platform::Registry* registry = nullptr;
     // The program's full path: its help file and its lists lie beside it.
     std::string programPath = {};
 };

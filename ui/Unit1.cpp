@@ -11,6 +11,7 @@
 #include "platform/qt/displayname.h"
 #include "platform/gui/helpviewer.h"
 #include "platform/gui/dialogs.h"
+#include "platform/locale.h"
 #include "platform/paths.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
@@ -26,7 +27,8 @@ TForm1::TForm1(const Services& services, std::vector<std::string> arguments,
     : QMainWindow(parent),
       m_services(services),
       m_arguments(std::move(arguments)),
-      m_batchListName(batchListName) {
+      m_batchListName(batchListName),
+      m_thousandsSeparator(services.locale->thousandsSeparator()) {
     buildLayout();
     buildMenus();
     connectCommands();
@@ -126,7 +128,8 @@ void TForm1::DirectoryListBox1Change() {
 
 void TForm1::changeEvent(QEvent* event) {
     // The thousands separator follows the system's settings.
-    if (event->type() == QEvent::LocaleChange) stats::refreshThousandsSeparator();
+    if (event->type() == QEvent::LocaleChange)
+        m_thousandsSeparator = m_services.locale->thousandsSeparator();
     QMainWindow::changeEvent(event);
 }
 

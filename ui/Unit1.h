@@ -122,6 +122,9 @@ class TForm1 : public QMainWindow {
     // prepares and previews it.
     output::TQRListForm& reportForm() { return m_reportForm; }
     const std::vector<std::string>& arguments() const { return m_arguments; }
+    // The separator of the figures the window shows and reports: the locale's when the window
+    // was built, read again when the system announces a change of locale.
+    char thousandsSeparator() const { return m_thousandsSeparator; }
     bool isBatchRun() const { return m_arguments.size() == 1 && m_batchListName != nullptr; }
 
     // Outcome of a batch run: 0 when it succeeded (or there was none), 1 when it failed.
@@ -169,6 +172,7 @@ class TForm1 : public QMainWindow {
     Services m_services;
     std::vector<std::string> m_arguments;
     BatchListNamer m_batchListName;
+    char m_thousandsSeparator;
     list::WatchedList m_watchedList;
     output::TQRListForm m_reportForm{m_watchedList};  // lives as long as the window
     TAboutBox* m_aboutBox = nullptr;

@@ -13,7 +13,7 @@ void TForm1::CreateReportClick() {
     // One report at a time: a second Create Report while one is prepared or previewed is
     // refused, so that it cannot reset the running state under the first.
     if (output::previewRunning()) return;
-    m_reportForm.startReport(stats::EntryOverhead);
+    m_reportForm.startReport(stats::EntryOverhead, m_thousandsSeparator);
     m_reportForm.QRLabel1.setText("File " + FileNameLabel->text());
     output::previewReport(m_reportForm.QuickReport, *m_services.dialogs, *m_services.printer);
 }

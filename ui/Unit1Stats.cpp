@@ -45,12 +45,14 @@ void TForm1::StatsPanelClick() {
     // The count runs to its end here, without letting window messages through; only its work
     // is spread over threads. The window shows the figures alone, as always.
     const stats::CountResult counted = stats::CountTree(platform::expandFileName(dir));
-    setStatsLabel(TotDirsLabel, "Total Directories " + stats::FormatCount(counted.directories));
-    setStatsLabel(TotFilesLabel, "Total Files " + stats::FormatCount(counted.files));
-    setStatsLabel(TotSizeLabel, "Total Bytes " + stats::FormatCount(counted.byteTotal));
-    setStatsLabel(OverheadLabel, "Cluster Overhead " + stats::FormatCount(stats::overheadFor(
-                                                           counted.directories, counted.files,
-                                                           stats::EntryOverhead)));
+    const char sep = m_thousandsSeparator;
+    setStatsLabel(TotDirsLabel,
+                  "Total Directories " + stats::FormatCount(counted.directories, sep));
+    setStatsLabel(TotFilesLabel, "Total Files " + stats::FormatCount(counted.files, sep));
+    setStatsLabel(TotSizeLabel, "Total Bytes " + stats::FormatCount(counted.byteTotal, sep));
+    const std::int64_t overhead =
+        stats::overheadFor(counted.directories, counted.files, stats::EntryOverhead);
+    setStatsLabel(OverheadLabel, "Cluster Overhead " + stats::FormatCount(overhead, sep));
 }
 
 }  // namespace pelmora::ui

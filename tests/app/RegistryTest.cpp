@@ -18,10 +18,15 @@ namespace {
 
 class Registry : public ::testing::Test {
   protected:
-    void SetUp() override { app::setSystemRoot(tree.dir("root")); }
-    void TearDown() override { app::setSystemRoot(""); }
+    void SetUp() override { root = tree.dir("root"); }
+    // Writes the entries of `program` into the store below `at` (the test's root unless given).
+    bool record(const std::string& at = {}) {
+        app::FileRegistry registry(at.empty() ? root : at);
+        return registry.WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0");
+    }
     // The program whose entries are written.
     std::string program = "/opt/pelmora/bin/pelmora";
+    std::string root;
     std::string keyFile() const { return tree.path("root/etc/xdg/Quillon/Pelmora.conf"); }
     std::string desktopFile() const {
         return tree.path("root/usr/local/share/applications/pelmora.desktop");
@@ -34,7 +39,7 @@ class Registry : public ::testing::Test {
 };
 
 TEST_F(Registry, RecordsTheVersionAndTheApplicationPath) {
-    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    EXPECT_TRUE(record());
     EXPECT_EQ(readFile(keyFile()), "[2.0]\n");
     EXPECT_EQ(readFile(desktopFile()),
               "[Desktop Entry]\nType=Application\nName=Pelmora\n"
@@ -42,9 +47,9 @@ TEST_F(Registry, RecordsTheVersionAndTheApplicationPath) {
 }
 
 TEST_F(Registry, ASecondStartRewritesThePathOfTheMovedProgram) {
-    ASSERT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    ASSERT_TRUE(record());
     program = "/usr/bin/pelmora";
-    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    EXPECT_TRUE(record());
     EXPECT_EQ(readFile(keyFile()), "[2.0]\n");  // the group is not added twice
     const std::string entry = readFile(desktopFile());
     EXPECT_NE(entry.find("\nExec=/usr/bin/pelmora\nPath=/usr/bin/\n"), std::string::npos);
@@ -54,15 +59,14 @@ TEST_F(Registry, ASecondStartRewritesThePathOfTheMovedProgram) {
 TEST_F(Registry, OtherVersionsInTheKeyFileStay) {
     tree.dir("root/etc/xdg/Quillon");
     tree.write("root/etc/xdg/Quillon/Pelmora.conf", "[1.0]\nkeep=yes");
-    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    EXPECT_TRUE(record());
     EXPECT_EQ(readFile(keyFile()), "[1.0]\nkeep=yes\n[2.0]\n");
 }
 
 TEST_F(Registry, AnUnwritableRootFailsSilently) {
     const std::string blocked = tree.write("plainfile", "x");
-    app::setSystemRoot(blocked);
     bool result = true;
-    EXPECT_NO_THROW(result = app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    EXPECT_NO_THROW(result = record(blocked));
     EXPECT_FALSE(result);
     EXPECT_EQ(readFile(blocked), "x");
 }
@@ -70,14 +74,14 @@ TEST_F(Registry, AnUnwritableRootFailsSilently) {
 TEST_F(Registry, ABlockedMakerKeyStillWritesTheApplicationPath) {
     tree.dir("root/etc/xdg");
     tree.write("root/etc/xdg/Quillon", "not a folder");
-    EXPECT_FALSE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    EXPECT_FALSE(record());
     EXPECT_NE(readFile(desktopFile()).find("Exec=/opt/pelmora/bin/pelmora"), std::string::npos);
 }
 
 TEST_F(Registry, AKeyThatCannotBeCreatedRaisesItsError) {
     tree.dir("root/etc/xdg/Quillon/Pelmora.conf");
     try {
-        app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0");
+        record();
         ADD_FAILURE() << "no error raised";
     } catch (const platform::PelmoraError& e) {
         EXPECT_EQ(std::string(e.what()), "Failed to create key " + keyFile());
@@ -86,15 +90,14 @@ TEST_F(Registry, AKeyThatCannotBeCreatedRaisesItsError) {
     std::remove(keyFile().c_str());
     ::rmdir(keyFile().c_str());
     try {
-        app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0");
+        record();
         ADD_FAILURE() << "no error raised";
     } catch (const platform::PelmoraError& e) {
         EXPECT_EQ(std::string(e.what()), "Failed to create key " + desktopFile());
     }
 }
 
-TEST_F(Registry, TheRootComesFromTheEnvironmentUnlessSet) {
-    app::setSystemRoot("");
+TEST_F(Registry, TheSystemRootComesFromTheEnvironment) {
     ::setenv("PELMORA_SYSTEM_ROOT", tree.path("envroot").c_str(), 1);
     EXPECT_EQ(app::systemRoot(), tree.path("envroot") + "/");
     ::unsetenv("PELMORA_SYSTEM_ROOT");
@@ -153,17 +156,16 @@ TEST_F(Registry, TheEntryIsWrittenOnlyForAProgramThatStays) {
     const ScopedEnv tmpdir("TMPDIR", "/scratch/");
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const PlaceCase& c = cases[i];
-        const std::string root = tree.dir("case" + std::to_string(i));
+        const std::string caseRoot = tree.dir("case" + std::to_string(i));
         for (const auto& [path, content] : c.files) {
             tree.dir("case" + std::to_string(i) + "/" + std::string(platform::directoryPart(path)));
             tree.write("case" + std::to_string(i) + "/" + path, content);
         }
-        app::setSystemRoot(root);
-        program = root + "/" + c.program;
-        EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0")) << c.what;
-        EXPECT_EQ(fileExists(root + "/usr/local/share/applications/pelmora.desktop"), c.written)
+        program = caseRoot + "/" + c.program;
+        EXPECT_TRUE(record(caseRoot)) << c.what;
+        EXPECT_EQ(fileExists(caseRoot + "/usr/local/share/applications/pelmora.desktop"), c.written)
             << c.what;
-        EXPECT_EQ(readFile(root + "/etc/xdg/Quillon/Pelmora.conf"), "[2.0]\n") << c.what;
+        EXPECT_EQ(readFile(caseRoot + "/etc/xdg/Quillon/Pelmora.conf"), "[2.0]\n") << c.what;
     }
 }
 
@@ -208,7 +210,7 @@ TEST_F(InstalledRegistry, AnInstalledEntryThatStartsTheProgramKeepsItsEntryUnwri
     for (const Case& c : cases) {
         const ScopedEnv path("PATH", c.path);
         installEntry(c.dir, c.exec);
-        EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0")) << c.what;
+        EXPECT_TRUE(record()) << c.what;
         EXPECT_EQ(fileExists(desktopFile()), c.written) << c.what;
         std::remove(tree.path("root/" + c.dir + "/pelmora.desktop").c_str());
         std::remove(desktopFile().c_str());
@@ -218,7 +220,7 @@ TEST_F(InstalledRegistry, AnInstalledEntryThatStartsTheProgramKeepsItsEntryUnwri
 TEST_F(InstalledRegistry, AnEntryTheProgramDidNotWriteIsNeverTouched) {
     installEntry("usr/local/share/applications", "/opt/elsewhere/pelmora");
     const std::string before = readFile(desktopFile());
-    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    EXPECT_TRUE(record());
     EXPECT_EQ(readFile(desktopFile()), before);
 }
 
@@ -239,16 +241,16 @@ TEST_F(InstalledRegistry, AnEntryWrittenEarlierGoesWhenItWouldNotBeWrittenNow) {
     for (const auto& [entry, kept] : cases) {
         tree.dir("root/usr/local/share/applications");
         tree.write("root/usr/local/share/applications/pelmora.desktop", entry);
-        EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0")) << entry;
+        EXPECT_TRUE(record()) << entry;
         EXPECT_EQ(readFile(desktopFile()), kept ? entry : "") << entry;
     }
 }
 
 TEST_F(Registry, AnEntryForAPathWithSpecialCharactersIsRewrittenWhenTheProgramMoves) {
     program = "/opt/a \"b\" \\c$d%e\tf/pelmora";
-    ASSERT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    ASSERT_TRUE(record());
     program = "/opt/moved/pelmora";
-    EXPECT_TRUE(app::WriteRegistryEntries(program, "Quillon", "Pelmora", "2.0"));
+    EXPECT_TRUE(record());
     EXPECT_EQ(readFile(desktopFile()), app::desktopEntryText("/opt/moved/pelmora", "/opt/moved/"));
 }
 

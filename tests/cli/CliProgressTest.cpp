@@ -87,13 +87,13 @@ TEST(CliProgress, ShownAndErasedOnATerminalOnly) {
 
 TEST(CliProgress, TextFitsTheWidthAndKeepsTheDirectorysEnd) {
     using pelmora::cli::progressText;
-    EXPECT_EQ(progressText(1234, 5678901, "/d", 80), "1,234 entries, 5,678,901 bytes  /d");
-    const std::string cut = progressText(1, 10, "/very/long/path/to/the/end", 40);
+    EXPECT_EQ(progressText(1234, 5678901, "/d", 80, ','), "1,234 entries, 5,678,901 bytes  /d");
+    const std::string cut = progressText(1, 10, "/very/long/path/to/the/end", 40, ',');
     EXPECT_EQ(cut, "1 entry, 10 bytes  ...g/path/to/the/end");
     EXPECT_EQ(cut.size(), 39u);
     // Control bytes are not sent to the terminal; a character is never split.
-    EXPECT_EQ(progressText(0, 0, "/a\nb\033", 80), "0 entries, 0 bytes  /a?b?");
-    EXPECT_EQ(progressText(0, 0, "/\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 26),
+    EXPECT_EQ(progressText(0, 0, "/a\nb\033", 80, ','), "0 entries, 0 bytes  /a?b?");
+    EXPECT_EQ(progressText(0, 0, "/\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 26, ','),
               "0 entries, 0 bytes  ...\xC3\xA9\xC3\xA9");
 }
 

@@ -25,13 +25,10 @@ namespace {
 class ReportForm : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedSeparator = pelmora::stats::thousandsSeparator();
-        pelmora::stats::setThousandsSeparator(',');
         ReportRow = 0;
         ReportTotals = {};
         form.QuickReport.PageSize = QPageSize(QPageSize::A4);
     }
-    void TearDown() override { pelmora::stats::setThousandsSeparator(savedSeparator); }
 
     std::optional<PreparedReport> prepare(RecordingProgress* progress = nullptr) {
         PrepareOptions options;
@@ -56,7 +53,6 @@ class ReportForm : public ::testing::Test {
         return tree.file(relative, size);
     }
 
-    char savedSeparator = ',';
     TempTree tree;
     WatchedList list;
     TQRListForm form{list};
@@ -89,14 +85,14 @@ TEST_F(ReportForm, OneEntryTotalsEqualItsRow) {
     put("A/two", 2345);
     put("A/sub/three", 5);
     list.add(tree.path("A"));
-    form.startReport(2048);
+    form.startReport(2048, ',');
     const auto prepared = prepare();
     ASSERT_TRUE(prepared);
     const auto row = rows(*prepared).at(0);
     pelmora::stats::CountTree(tree.path("A"));
     EXPECT_EQ(row[1], "1");
     EXPECT_EQ(row[2], "3");
-    EXPECT_EQ(row[3], q(pelmora::stats::FormatCount(pelmora::stats::DirStats.ByteTotal)));
+    EXPECT_EQ(row[3], q(pelmora::stats::FormatCount(pelmora::stats::DirStats.ByteTotal, ',')));
     EXPECT_EQ(row[4], "8,192");  // four entries, 2048 each
     const auto sum = totals(*prepared);
     EXPECT_EQ(sum[0], "Totals for 1 Directories");
@@ -110,7 +106,7 @@ TEST_F(ReportForm, RowsInListOrderAndTheOverheadTotalIsTheSumOfTheRows) {
     put("D/c", 10);
     list.add(tree.path("E"));
     list.add(tree.path("D"));
-    form.startReport(512);
+    form.startReport(512, ',');
     const auto prepared = prepare();
     const auto r = rows(*prepared);
     ASSERT_EQ(r.size(), 2u);
@@ -127,16 +123,27 @@ TEST_F(ReportForm, RowsInListOrderAndTheOverheadTotalIsTheSumOfTheRows) {
 TEST_F(ReportForm, CompressedVolumeShowsNoOverhead) {
     put("A/x", 5);
     list.add(tree.path("A"));
-    form.startReport(0);
+    form.startReport(0, ',');
     const auto prepared = prepare();
     EXPECT_EQ(rows(*prepared).at(0)[4], "0");
     EXPECT_EQ(totals(*prepared)[4], "0");
+}
+
+TEST_F(ReportForm, CountsUseTheSeparatorTheReportStartsWith) {
+    put("A/big", 1234567);
+    list.add(tree.path("A"));
+    form.startReport(0, '.');
+    const auto prepared = prepare();
+    ASSERT_TRUE(prepared);
+    EXPECT_EQ(rows(*prepared).at(0)[3], "1.234.567");
+    EXPECT_EQ(totals(*prepared)[3], "1.234.567");
 }
 
 TEST_F(ReportForm, CountsShowTheThousandsSeparatorButTheTotalsCountNever) {
     for (int i = 0; i < 1234; ++i) put("BIG/f" + std::to_string(i));
     list.add(tree.path("BIG"));
     for (int i = 0; i < 1499; ++i) list.add("/nonexistent-pelmora/" + std::to_string(i));
+    form.startReport(0, ',');
     const auto prepared = prepare();
     ASSERT_TRUE(prepared);
     const auto r = rows(*prepared);

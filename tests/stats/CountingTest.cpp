@@ -170,8 +170,7 @@ TEST_F(Counting, OverheadOfManyEntriesDoesNotWrap) {
     DirStats.DirCount = 0;
     DirStats.FileCount = 200000;
     EXPECT_EQ(TreeOverhead(), 3276800000LL);
-    setThousandsSeparator(',');
-    EXPECT_EQ(FormatCount(TreeOverhead()), "3,276,800,000");
+    EXPECT_EQ(FormatCount(TreeOverhead(), ','), "3,276,800,000");
 }
 
 TEST(Probe, RealVolumeGivesHalfItsClusterSize) {

@@ -1,6 +1,7 @@
 // Real48 byte totals and the "%.0n" conversion.
 #include <gtest/gtest.h>
 
+#include "platform/locale.h"
 #include "stats/formatcount.h"
 #include "stats/real48.h"
 
@@ -48,42 +49,34 @@ TEST(Real48, SizesBeyond32BitsAreCarriedWhole) {
     EXPECT_DOUBLE_EQ(t.toDouble(), 8221225472.0);
 }
 
-class FormatCountTest : public ::testing::Test {
-  protected:
-    void SetUp() override { pelmora::stats::setThousandsSeparator(','); }
-    void TearDown() override { pelmora::stats::refreshThousandsSeparator(); }
-};
-
-TEST_F(FormatCountTest, GroupsOfThreeDigits) {
-    EXPECT_EQ(FormatCount(std::int64_t{0}), "0");
-    EXPECT_EQ(FormatCount(std::int64_t{999}), "999");
-    EXPECT_EQ(FormatCount(std::int64_t{1000}), "1,000");
-    EXPECT_EQ(FormatCount(std::int64_t{1234567}), "1,234,567");
-    EXPECT_EQ(FormatCount(Real48::fromInt(1LL << 40)), "1,099,511,627,776");
-    EXPECT_EQ(FormatCount(std::int64_t{-1234}), "-1,234");
-    EXPECT_EQ(FormatCount(std::int64_t{-999}), "-999");
-    EXPECT_EQ(FormatCount(std::int64_t{-999999999999999999}), "-999,999,999,999,999,999");
+TEST(FormatCountTest, GroupsOfThreeDigits) {
+    EXPECT_EQ(FormatCount(std::int64_t{0}, ','), "0");
+    EXPECT_EQ(FormatCount(std::int64_t{999}, ','), "999");
+    EXPECT_EQ(FormatCount(std::int64_t{1000}, ','), "1,000");
+    EXPECT_EQ(FormatCount(std::int64_t{1234567}, ','), "1,234,567");
+    EXPECT_EQ(FormatCount(Real48::fromInt(1LL << 40), ','), "1,099,511,627,776");
+    EXPECT_EQ(FormatCount(std::int64_t{-1234}, ','), "-1,234");
+    EXPECT_EQ(FormatCount(std::int64_t{-999}, ','), "-999");
+    EXPECT_EQ(FormatCount(std::int64_t{-999999999999999999}, ','), "-999,999,999,999,999,999");
     // Beyond 18 integer digits the general form is written.
-    EXPECT_NE(FormatCount(INT64_MIN).find('E'), std::string::npos);
+    EXPECT_NE(FormatCount(INT64_MIN, ',').find('E'), std::string::npos);
 }
 
-TEST_F(FormatCountTest, SeparatorFollowsTheSetting) {
-    pelmora::stats::setThousandsSeparator('.');
-    EXPECT_EQ(FormatCount(std::int64_t{1234567}), "1.234.567");
+TEST(FormatCountTest, SeparatorIsTheOneGiven) {
+    EXPECT_EQ(FormatCount(std::int64_t{1234567}, '.'), "1.234.567");
+    EXPECT_EQ(FormatCount(Real48::fromInt(1234567), ' '), "1 234 567");
 }
 
 TEST(LocaleSeparator, OneCharacterSymbolOrComma) {
     const char* saved = getenv("LC_ALL");
     const std::string keep = saved != nullptr ? saved : "";
     setenv("LC_ALL", "C", 1);
-    pelmora::stats::refreshThousandsSeparator();
-    EXPECT_EQ(pelmora::stats::thousandsSeparator(), ',');  // C has none: the comma
+    EXPECT_EQ(pelmora::platform::localeThousandsSeparator(), ',');  // C has none: the comma
+    EXPECT_EQ(pelmora::platform::systemLocale().thousandsSeparator(), ',');
     setenv("LC_ALL", "no_such_LOCALE.UTF-8", 1);
-    pelmora::stats::refreshThousandsSeparator();
-    EXPECT_EQ(pelmora::stats::thousandsSeparator(), ',');
+    EXPECT_EQ(pelmora::platform::localeThousandsSeparator(), ',');
     if (saved != nullptr)
         setenv("LC_ALL", keep.c_str(), 1);
     else
         unsetenv("LC_ALL");
-    pelmora::stats::refreshThousandsSeparator();
 }

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "platform/ioerror.h"
+#include "platform/registry.h"
 #include "tests/support/ModalAnswer.h"
 #include "tests/ui/ShellFixture.h"
 #include "ui/AboutBox.h"
@@ -12,18 +13,22 @@
 namespace pelmora::test {
 namespace {
 
-std::vector<std::string> g_registryCalls;
+// A store that records what it was asked to write, or fails as a broken one would.
+class RecordingRegistry : public platform::Registry {
+  public:
+    explicit RecordingRegistry(bool fails = false) : m_fails(fails) {}
+    bool WriteRegistryEntries(std::string_view program, std::string_view maker,
+                              std::string_view product, std::string_view version) override {
+        if (m_fails) throw platform::PelmoraError("Failed to create key X");
+        calls.push_back(std::string(program) + "|" + std::string(maker) + "|" +
+                        std::string(product) + "|" + std::string(version));
+        return false;
+    }
+    std::vector<std::string> calls;
 
-bool recordRegistry(std::string_view, std::string_view maker, std::string_view product,
-                    std::string_view version) {
-    g_registryCalls.push_back(std::string(maker) + "|" + std::string(product) + "|" +
-                              std::string(version));
-    return false;
-}
-
-bool failingRegistry(std::string_view, std::string_view, std::string_view, std::string_view) {
-    throw platform::PelmoraError("Failed to create key X");
-}
+  private:
+    bool m_fails;
+};
 
 // Presses `key` in the modal window once it is shown.
 std::unique_ptr<ModalAnswer> pressInModalWhenShown(int key, bool* seen) {
@@ -38,9 +43,11 @@ std::unique_ptr<ModalAnswer> pressInModalWhenShown(int key, bool* seen) {
 using AboutBox = ShellTest;
 
 TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
-    g_registryCalls.clear();
-    ui::TAboutBox box(services, &recordRegistry);
-    EXPECT_EQ(g_registryCalls, (std::vector<std::string>{"Quillon|Pelmora|2.0"}));
+    RecordingRegistry registry;
+    services.registry = &registry;
+    ui::TAboutBox box(services);
+    EXPECT_EQ(registry.calls,
+              (std::vector<std::string>{services.programPath + "|Quillon|Pelmora|2.0"}));
     EXPECT_TRUE(dialogs.calls().empty());  // the result is ignored
     EXPECT_FALSE(box.isVisible());
     EXPECT_EQ(box.windowTitle(), "Pelmora");
@@ -71,14 +78,16 @@ TEST_F(AboutBox, ShowsNameVersionAndPictureAndRecordsTheProgram) {
 }
 
 TEST_F(AboutBox, AnErrorWhileRecordingIsShownAndTheBoxIsStillCreated) {
-    ui::TAboutBox box(services, &failingRegistry);
+    RecordingRegistry registry(true);
+    services.registry = &registry;
+    ui::TAboutBox box(services);
     EXPECT_EQ(dialogs.errors(), (std::vector<std::string>{"Failed to create key X"}));
     EXPECT_EQ(box.Version->text(), "Version 2.0");
 }
 
 TEST_F(AboutBox, HelpAboutShowsItModallyAndEnterClosesIt) {
     ui::TForm1& f = createForm();
-    ui::TAboutBox box(services, nullptr, &f);
+    ui::TAboutBox box(services, &f);
     f.setAboutBox(&box);
     bool seen = false;
     const auto answer = pressInModalWhenShown(Qt::Key_Return, &seen);

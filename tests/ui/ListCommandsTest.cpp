@@ -17,6 +17,7 @@
 #include "list/listfile.h"
 #include "list/watchedlist.h"
 #include "platform/gui/helpviewer.h"
+#include "platform/locale.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
 #include "tests/support/ScriptedDialogs.h"
@@ -105,6 +106,7 @@ class ListCommands : public ::testing::Test {
     Services services{.dialogs = &dialogs,
                       .volumes = &platform::systemVolumes(),
                       .help = &platform::qtHelpViewer(),
+                      .locale = &platform::systemLocale(),
                       .programPath = platform::programPath()};
     test::TempTree tree;
     std::string defaultPath;

@@ -94,19 +94,14 @@ TEST_F(MainWindow, WatchedListRowsAreSixteenPixelsHigh) {
 }
 
 TEST_F(MainWindow, ALocaleChangeRereadsTheThousandsSeparator) {
+    locale.separator = '#';
     TForm1& f = createForm();
-    // A locale whose separator is known: C has none, which the program shows as ','.
-    const char* saved = std::getenv("LC_ALL");
-    const std::string keep = saved != nullptr ? saved : "";
-    ::setenv("LC_ALL", "C", 1);
-    stats::setThousandsSeparator('#');
+    EXPECT_EQ(f.thousandsSeparator(), '#');
+    locale.separator = ',';
+    EXPECT_EQ(f.thousandsSeparator(), '#');  // read again only when the change is announced
     QEvent change(QEvent::LocaleChange);
     QApplication::sendEvent(&f, &change);
-    EXPECT_EQ(stats::thousandsSeparator(), ',');
-    if (saved != nullptr)
-        ::setenv("LC_ALL", keep.c_str(), 1);
-    else
-        ::unsetenv("LC_ALL");
+    EXPECT_EQ(f.thousandsSeparator(), ',');
 }
 
 TEST_F(MainWindow, ResizingStretchesTheListAndKeepsThePanels) {

@@ -13,6 +13,7 @@
 #include "stats/counting.h"
 #include "stats/formatcount.h"
 #include "tests/support/FakeVolumes.h"
+#include "tests/support/FixedLocale.h"
 #include "tests/support/RecordingHelpViewer.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempTree.h"
@@ -29,7 +30,6 @@ class ShellTest : public ::testing::Test {
         services.programPath = programDir + "/pelmora";
         workDir = tree.dir("work");
         ASSERT_EQ(::chdir(workDir.c_str()), 0);
-        stats::setThousandsSeparator(',');
         list::ListFileName.clear();
         list::ListModified = true;
     }
@@ -52,9 +52,11 @@ class ShellTest : public ::testing::Test {
     ScriptedDialogs dialogs;
     RecordingHelpViewer help;
     FakeVolumes volumes;
+    FixedLocale locale{','};
     ui::Services services{.dialogs = &dialogs,
                           .volumes = &volumes,
                           .help = &help,
+                          .locale = &locale,
                           .printer = &output::systemPrintBackend()};
     std::string programDir;
     std::string workDir;

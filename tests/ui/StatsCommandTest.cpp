@@ -40,7 +40,7 @@ TEST_F(StatsCommand, ShowsTheFourFiguresOfTheCurrentDirectory) {
     EXPECT_EQ(f.TotDirsLabel->text(), "Total Directories 2");
     EXPECT_EQ(f.TotFilesLabel->text(), "Total Files 3");
     EXPECT_EQ(f.TotSizeLabel->text().toStdString(),
-              "Total Bytes " + stats::FormatCount(1234567 + dirBytes));
+              "Total Bytes " + stats::FormatCount(1234567 + dirBytes, ','));
     EXPECT_EQ(f.OverheadLabel->text(), "Cluster Overhead 10,240");
     EXPECT_EQ(f.TotSizeLabel->width(), f.TotSizeLabel->sizeHint().width());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -48,7 +48,7 @@ TEST_F(StatsCommand, ShowsTheFourFiguresOfTheCurrentDirectory) {
 
 TEST_F(StatsCommand, TheFiguresUseTheLocalesSeparator) {
     tree.file("work/big.dat", 1234567);
-    stats::setThousandsSeparator('.');
+    locale.separator = '.';
     ui::TForm1& f = createForm();
     f.StatsButton->click();
     EXPECT_EQ(f.TotSizeLabel->text(), "Total Bytes 1.234.567");
