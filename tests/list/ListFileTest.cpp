@@ -17,6 +17,7 @@
 
 #include "list/listfile.h"
 #include "tests/list/ListTestHelpers.h"
+#include "tests/support/TempTree.h"
 #include "platform/ioerror.h"
 
 namespace pelmora::list {
@@ -51,17 +52,10 @@ class TempDir {
     std::string m_path;
 };
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-using helpers::errorOf;
 using helpers::listOf;
+using test::errorOf;
+using test::readFile;
+using test::writeBytes;
 
 // Loads `bytes` from a real file and returns the list.
 Lines loadBytes(const std::string& bytes) {
@@ -136,9 +130,9 @@ TEST(ListFileRoundTrip, SavesWhatWasLoadedSorted) {
         WatchedList list;
         loadList(list, dir / "in.pml");
         saveList(list, dir / "out.pml");
-        EXPECT_EQ(readBytes(dir / "out.pml"), c.saved) << "file '" << c.file << "'";
+        EXPECT_EQ(readFile(dir / "out.pml"), c.saved) << "file '" << c.file << "'";
         saveList(list, dir / "in.pml");
-        EXPECT_EQ(readBytes(dir / "in.pml"), c.saved);
+        EXPECT_EQ(readFile(dir / "in.pml"), c.saved);
     }
 }
 
@@ -151,7 +145,7 @@ TEST(ListFileRoundTrip, ALineLongerThanAPathIsKeptWhole) {
     ASSERT_EQ(list.count(), 2);
     EXPECT_EQ(list.get(1), longLine);
     saveList(list, dir / "l.pml");
-    EXPECT_EQ(readBytes(dir / "l.pml"), "/a\r\n" + longLine + "\r\n");
+    EXPECT_EQ(readFile(dir / "l.pml"), "/a\r\n" + longLine + "\r\n");
 }
 
 TEST(ListFileLoad, ReadsABigFileWhole) {
@@ -190,9 +184,9 @@ TEST(ListFileSave, EmptyListWritesZeroBytesAndNoTemporaryFileStays) {
     writeBytes(dir / "l.pml", "old contents\r\n");
     saveList(WatchedList(), dir / "l.pml");
     EXPECT_TRUE(fs::exists(dir / "l.pml"));
-    EXPECT_EQ(readBytes(dir / "l.pml"), "");
+    EXPECT_EQ(readFile(dir / "l.pml"), "");
     saveList(listOf({"/b", "/a"}), dir / "l.pml");
-    EXPECT_EQ(readBytes(dir / "l.pml"), "/a\r\n/b\r\n");
+    EXPECT_EQ(readFile(dir / "l.pml"), "/a\r\n/b\r\n");
     EXPECT_EQ(dir.names(), Lines{"l.pml"});
 }
 
@@ -220,7 +214,7 @@ TEST(ListFileSave, ReplacesTheFileBehindASymbolicLink) {
     ASSERT_EQ(::symlink("real/l.pml", (dir / "link.pml").c_str()), 0);
     saveList(listOf({"/new"}), dir / "link.pml");
     EXPECT_TRUE(fs::is_symlink(dir / "link.pml"));
-    EXPECT_EQ(readBytes(dir / "real/l.pml"), "/new\r\n");
+    EXPECT_EQ(readFile(dir / "real/l.pml"), "/new\r\n");
     EXPECT_EQ(dir.names(), (Lines{"link.pml", "real"}));
 }
 
@@ -229,7 +223,7 @@ TEST(ListFileSave, NamesThatAreNotUtf8SurviveByteForByte) {
     const std::string name = dir / "Liste-\xE9t\xE9.pml";
     const WatchedList list = listOf({"/srv/\xC0\xFF\xFE", "/srv/plain"});
     saveList(list, name);
-    EXPECT_EQ(readBytes(name), "/srv/plain\r\n/srv/\xC0\xFF\xFE\r\n");
+    EXPECT_EQ(readFile(name), "/srv/plain\r\n/srv/\xC0\xFF\xFE\r\n");
     WatchedList back;
     loadList(back, name);
     EXPECT_EQ(back.entries(), list.entries());
@@ -243,7 +237,7 @@ TEST(ListFileSave, CannotCreateTheFile) {
                                     dir.path() + "/", std::string()}) {
         EXPECT_EQ(errorOf([&] { saveList(list, path); }), "Cannot create file " + path);
     }
-    EXPECT_EQ(readBytes(dir / "plain"), "not a folder");
+    EXPECT_EQ(readFile(dir / "plain"), "not a folder");
     EXPECT_EQ(dir.names(), Lines{"plain"});
 }
 
@@ -275,7 +269,7 @@ TEST(ListFileSave, AFailedWriteLeavesThePreviousFileWhole) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: other error, 12: no error";
-    EXPECT_EQ(readBytes(path), previous);
+    EXPECT_EQ(readFile(path), previous);
     EXPECT_EQ(dir.names(), Lines{"l.pml"});
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);

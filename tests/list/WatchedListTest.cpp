@@ -9,6 +9,7 @@
 
 #include "list/watchedlist.h"
 #include "tests/list/ListTestHelpers.h"
+#include "tests/support/TempTree.h"
 #include "platform/ioerror.h"
 #include "platform/locale.h"
 
@@ -26,8 +27,8 @@ int scanIndexOf(const WatchedList& list, std::string_view text) {
     return -1;
 }
 
-using helpers::errorOf;
 using helpers::listOf;
+using test::errorOf;
 
 // Texts that differ only in letter case, plus a few look-alikes, in random order.
 Lines mixedCaseLines(std::mt19937& rng, int n) {

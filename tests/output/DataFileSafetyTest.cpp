@@ -32,38 +32,19 @@
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;
+using test::errorOf;
+using test::namesIn;
+using test::writeBytes;
 using Names = std::vector<std::string>;
 
 namespace {
 
 const std::string kPrevious = "\"/previous\",1,2,3,4\r\n";
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-Names namesIn(const std::string& dir) {
-    Names names;
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool holdsTemporaryFile(const std::string& dir) {
     const Names names = namesIn(dir);
     return std::any_of(names.begin(), names.end(),
                        [](const std::string& n) { return n.rfind(".~", 0) == 0; });
-}
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 // A child that hangs is killed after a minute, so a blocking open fails the test.

@@ -24,30 +24,15 @@
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;
+using test::errorOf;
 using test::inChild;
+using test::namesIn;
+using test::writeBytes;
 using Names = std::vector<std::string>;
 
 namespace {
 
 const std::string kPrevious = "/previous/one\r\n/previous/two\r\n";
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-Names namesIn(const std::string& dir) {
-    Names names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 list::WatchedList bigList(int n) {
     list::WatchedList l;
@@ -55,15 +40,6 @@ list::WatchedList bigList(int n) {
     for (int i = 0; i < n; ++i) lines.push_back("/new/entry/number/" + std::to_string(i));
     l.replaceAll(lines);
     return l;
-}
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 // Runs `body` in a child with a tiny tmpfs of its own mounted on `dir` (a private mount

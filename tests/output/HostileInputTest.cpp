@@ -23,23 +23,11 @@
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;
+using test::errorOf;
+using test::writeBytes;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 // RFC 4180: records end in CR LF; a field in double quotes may hold commas, CR, LF and "" for
 // one quote. Returns false for a text that is not a sequence of well-formed records.

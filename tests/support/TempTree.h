@@ -1,7 +1,10 @@
-// A temporary directory tree for tests, removed with everything in it at the end.
+// A temporary directory tree for tests, removed with everything in it at the end, and the file
+// helpers the tests share.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace pelmora::test {
 
@@ -36,6 +39,13 @@ bool removeTree(const std::string& root);
 
 // Reads a whole file as bytes ("" when it cannot be read).
 std::string readFile(const std::string& path);
+// Writes `bytes` to the file at `path`, replacing what it held.
+void writeBytes(const std::string& path, const std::string& bytes);
+// The names in the folder `dir`, without "." and "..", sorted (none when it cannot be read).
+std::vector<std::string> namesIn(const std::string& dir);
+
+// The message of the exception that `f` raises, or "(no error)".
+std::string errorOf(const std::function<void()>& f);
 
 // Number of open descriptors of this process.
 int openDescriptorCount();

@@ -25,24 +25,13 @@
 #include "tests/ui/ShellFixture.h"
 
 using namespace pelmora;
+using test::namesIn;
+using test::writeBytes;
 using Lines = std::vector<std::string>;
 
 namespace {
 
 const std::string kPrevious = "\"/previous\",1,2,3,4\r\n";
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-Lines namesIn(const std::string& dir) {
-    Lines names;
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Runs `op` with the n-th allocation failing, for n = 1, 2, ... until `op` gets through without
 // reaching the failure; `setup` runs before each attempt, `check(failed)` after it says what is
