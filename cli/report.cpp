@@ -21,6 +21,7 @@
 #include "output/ReportPainter.h"
 #include "platform/locale.h"
 #include "platform/qt/displayname.h"
+#include "platform/qt/runtimedir.h"
 #include "platform/paths.h"
 #include "platform/replacefile.h"
 #include "platform/volumes.h"
@@ -34,31 +35,6 @@ int fail(const std::string& text) {
     message(text);
     return kExitFailed;
 }
-
-// Qt wants a private runtime folder; without XDG_RUNTIME_DIR (cron, su) it warns on stderr and
-// makes one under /tmp. The report gets a folder of its own for its run instead, so that a
-// successful report says nothing.
-class RuntimeFolder {
-  public:
-    RuntimeFolder() {
-        const char* set = std::getenv("XDG_RUNTIME_DIR");
-        if (set != nullptr && *set != '\0') return;
-        std::string name = (std::filesystem::temp_directory_path() / "pelmora-XXXXXX").string();
-        if (::mkdtemp(name.data()) == nullptr) return;
-        m_path = name;
-        ::setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
-    }
-    ~RuntimeFolder() {
-        if (m_path.empty()) return;
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    RuntimeFolder(const RuntimeFolder&) = delete;
-    RuntimeFolder& operator=(const RuntimeFolder&) = delete;
-
-  private:
-    std::string m_path;
-};
 
 // Text painting needs a GUI application; without a display the offscreen platform serves.
 std::unique_ptr<QGuiApplication> guiApplication() {
@@ -102,7 +78,7 @@ int writeReport(const Args& args) {
         return usageError("report", "usage: report LIST -o FILE.pdf");
     const std::string& listPath = parsed.operands.front();
 
-    const RuntimeFolder runtime;
+    const platform::PrivateRuntimeDir runtime("pelmora");
     const std::unique_ptr<QGuiApplication> app = guiApplication();
     try {
         stats::ProbeVolume(platform::systemVolumes());

@@ -19,6 +19,7 @@
 #include "history/Chart.h"
 #include "history/History.h"
 #include "platform/qt/displayname.h"
+#include "platform/qt/runtimedir.h"
 #include "platform/paths.h"
 
 namespace {
@@ -38,32 +39,6 @@ int fail(const std::string& message, int status) {
     std::cerr << "pelmora-cli: " << message << '\n';
     return status;
 }
-
-// Qt wants a private runtime folder and says so on stderr when there is none (cron, systemd
-// timers without a session). One of our own serves while the program runs.
-class RuntimeDir {
-  public:
-    RuntimeDir() {
-        const char* set = std::getenv("XDG_RUNTIME_DIR");
-        if (set != nullptr && *set != '\0') return;
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pelmora-chart-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) return;
-        m_path = pattern;
-        ::setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
-    }
-    ~RuntimeDir() {
-        if (m_path.empty()) return;
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    RuntimeDir(const RuntimeDir&) = delete;
-    RuntimeDir& operator=(const RuntimeDir&) = delete;
-
-  private:
-    std::string m_path;
-};
 
 }  // namespace
 
@@ -135,7 +110,7 @@ int main(int argc, char** argv) {
         std::cerr << "pelmora-cli: history: note: the clock went backwards between snapshots; "
                      "they are shown in order of recording\n";
 
-    const RuntimeDir runtimeDir;
+    const platform::PrivateRuntimeDir runtimeDir("pelmora-chart");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
     char name[] = "pelmora-chart";

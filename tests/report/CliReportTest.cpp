@@ -104,6 +104,22 @@ TEST_F(ReportCli, FailuresExitWithStatusOneAndAMessage) {
     EXPECT_EQ(r.status, 2);
 }
 
+TEST_F(ReportCli, ATemporaryFolderThatIsMissingDoesNotStopTheReport) {
+    put("data/A/f", 100);
+    tree.write("LIST.PML", tree.path("data/A") + "\r\n");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("XDG_RUNTIME_DIR");
+    env.insert("TMPDIR", path("missing"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(cli(), {"report", path("LIST.PML"), "-o", path("r.pdf")});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(QFile::exists(path("r.pdf")));
+}
+
 TEST_F(ReportCli, EmptyListStdoutFullDiskAndMargins) {
     // An empty list: the message, no PDF, and nothing on stderr.
     tree.write("EMPTY.PML", "");
