@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstddef>
 
+#include "platform/paths.h"
+
 namespace pelmora::platform {
 
 namespace {
@@ -215,7 +217,7 @@ int listSubdirectories(const std::string& dir, std::vector<std::string>& names) 
     reader.reset(fd.get());
     DirEntry e;
     while (reader.next(e)) {
-        if (e.name.front() == '.') continue;
+        if (isHiddenName(e.name)) continue;
         bool isDir = e.type == DT_DIR;
         if (e.type == DT_UNKNOWN) {
             EntryStat st;

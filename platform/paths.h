@@ -11,6 +11,13 @@ constexpr bool isPathDelimiter(char c) {
     return c == '/';
 }
 
+// The one rule for hidden names: a name beginning with '.' ("." and ".." included). Such an
+// entry is never counted, a directory so named is never entered, and the navigator and Add
+// Subdirectories leave it out.
+constexpr bool isHiddenName(std::string_view name) {
+    return !name.empty() && name.front() == '.';
+}
+
 // Index of the last delimiter in `path`, or npos when there is none.
 std::size_t lastDelimiter(std::string_view path);
 

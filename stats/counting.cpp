@@ -21,7 +21,7 @@ void ResetDirStats() {
 }
 
 void CountEntry(const TSearchRec& rec, std::string_view /*prefix*/) {
-    if (!rec.Name.empty() && rec.Name.front() == '.') return;
+    if (platform::isHiddenName(rec.Name)) return;
     DirStats.ByteTotal += Real48::fromInt(rec.Size);
     if (rec.Attr & faDirectory)
         ++DirStats.DirCount;

@@ -165,9 +165,7 @@ void TForm1::AddSubdirectories1Click() {
     std::string refused;
     // AddSubdirEntry: one immediate subdirectory, not yet listed, is added at its place.
     auto AddSubdirEntry = [&](const stats::TSearchRec& entry, std::string_view prefix) {
-        if (entry.Name.empty() || entry.Name.front() == '.' ||
-            (entry.Attr & stats::faDirectory) == 0)
-            return;
+        if (platform::isHiddenName(entry.Name) || (entry.Attr & stats::faDirectory) == 0) return;
         std::string path(prefix);
         path += entry.Name;
         if (holdsLineBreak(path)) {
