@@ -1,11 +1,12 @@
-// The counting engine: counts one directory's tree and returns the figures as a value.
+// The counting engine: counts one directory's tree, or the entries of a list, and returns the
+// figures as values.
 //
-// Every count in the program goes through count(): the window's CountTree (which mirrors the
-// result into DirStats), the data file, the report and pelmora-cli. What is counted is the rule
-// of CountEntry over the walk of WalkTree: every entry below the start directory whose name does
-// not begin with '.', directories included, each with its own size; the start directory itself
-// is not counted. Directories whose name begins with '.', symlinks and mount points (another
-// file system or a bind mount) are counted but never entered.
+// Every count in the program goes through count() or ListCount: the window's CountTree (which
+// mirrors the result into DirStats), the data file, the report and pelmora-cli. What is
+// counted is the rule of CountEntry over the walk of WalkTree: every entry below the start
+// directory whose name does not begin with '.', directories included, each with its own size;
+// the start directory itself is not counted. Directories whose name begins with '.', symlinks
+// and mount points (another file system or a bind mount) are counted but never entered.
 //
 // One thread (jobs == 1) is the walk of WalkTree on the calling thread. Several threads share
 // the work; their figures are the same in every case: the byte total is the Real48 sum with
@@ -30,8 +31,9 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <string>
+#include <memory>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -43,6 +45,8 @@ namespace pelmora::stats {
 // (added once per directory read, or every few hundred entries of the one-thread walk), and on
 // request the path of a directory being read. Read them from any thread while the count runs.
 struct CountProgress {
+    virtual ~CountProgress() = default;
+
     std::atomic<std::int64_t> entries{0};
     std::atomic<std::uint64_t> bytes{0};
     // Set it to have the next directory the count reaches write its path (the start text, '/'
@@ -51,8 +55,9 @@ struct CountProgress {
     std::mutex lock;
     std::string directory;
 
-    // Called by the count: adds a batch and hands over `path` (when not empty) if asked for.
-    void add(std::int64_t moreEntries, std::uint64_t moreBytes, std::string_view path) {
+    // Called by the count, on any of its threads: adds a batch and hands over `path` (when not
+    // empty) if asked for. A display of its own may do more, but must not stop the count.
+    virtual void add(std::int64_t moreEntries, std::uint64_t moreBytes, std::string_view path) {
         entries.fetch_add(moreEntries, std::memory_order_relaxed);
         bytes.fetch_add(moreBytes, std::memory_order_relaxed);
         if (!path.empty() && wantDirectory.load(std::memory_order_relaxed) &&
@@ -81,6 +86,10 @@ struct CountOptions {
     // When set, the count adds its figures to it as it goes. A count that is repeated (a tree
     // beyond 2^40 bytes) adds them twice.
     CountProgress* progress = nullptr;
+    // Also keep the figures of every directory down to this many levels below the start (1:
+    // its subdirectories), from the same walk; 0: none. Memory grows with the directories
+    // kept, not with the tree.
+    unsigned depth = 0;
 };
 
 // What count() raises when CountOptions::cancel stopped it.
@@ -97,17 +106,36 @@ struct CountError {
     bool operator==(const CountError&) const = default;
 };
 
+// The figures of one directory below a start (CountOptions::depth): those of a count started
+// there.
+struct DirFigures {
+    std::string path;    // bytes: the start's text, '/' and the names below it
+    unsigned depth = 0;  // 1 for a subdirectory of the start
+    std::int64_t directories = 0;
+    std::int64_t files = 0;
+    unsigned __int128 exactBytes = 0;  // the exact sum of the sizes
+    Real48 byteTotal;                  // the same sum as ByteTotal holds it
+    std::uint64_t allocatedBytes = 0;  // only with CountOptions::allocated
+    std::int64_t errorCount = 0;       // directories in its tree that could not be read
+};
+
 struct CountResult {
     static constexpr std::size_t kErrorsKept = 16;
 
     std::int64_t directories = 0;
     std::int64_t files = 0;
     Real48 byteTotal;
+    unsigned __int128 exactBytes = 0;  // the exact sum beside the rounded byte total
     std::uint64_t allocatedBytes = 0;  // only with CountOptions::allocated
     // Directories that could not be read (opened, listed or their entries examined), the
     // start directory included; the first kErrorsKept of them in walk order.
     std::int64_t errorCount = 0;
     std::vector<CountError> errors;
+    // With CountOptions::depth: every directory down to that depth, in walk order (each
+    // directory before the directories below it, brothers in the order they were read).
+    std::vector<DirFigures> below;
+    // How many threads the walk that gave these figures had started (1 for a one-thread walk).
+    unsigned threads = 1;
 
     bool complete() const { return errorCount == 0; }
 };
@@ -121,5 +149,38 @@ unsigned defaultJobs();
 // current directory. A start that does not exist, is no directory or cannot be opened gives
 // zero figures and one error.
 CountResult count(std::string_view dir, const CountOptions& options = {});
+
+// The entries of a list counted so that each directory of their trees is read once: an entry
+// that lies inside another one is answered by the walk of the enclosing entry when that walk
+// reaches it by the rules of its own count (on the same mount, not below a name beginning with
+// '.', through directory entries: the directory it names is recognised by its device and
+// inode). Every other entry has a walk of its own; an entry given twice is answered once.
+// Each entry's result is exactly count(entry, options): its figures, its errors (named by the
+// entry's own text) and the figures below it.
+//
+// Results come as they are asked for: the first request of an entry that is not answered yet
+// walks it (or first the entry that encloses it), and every entry that walk answers is ready
+// at once for the requests that follow.
+class ListCount {
+  public:
+    ListCount(std::vector<std::string> entries, const CountOptions& options);
+    ~ListCount();
+    ListCount(const ListCount&) = delete;
+    ListCount& operator=(const ListCount&) = delete;
+
+    std::size_t size() const;
+    const std::string& entry(std::size_t i) const;
+    // The figures of entry `i` (counting what is needed). Raises Cancelled or bad_alloc as
+    // count() does; the results kept so far stay.
+    const CountResult& result(std::size_t i);
+    // Frees what is kept of entry `i`'s result; asking for it again counts it again.
+    void release(std::size_t i);
+    // How many walks have run so far.
+    std::size_t walks() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 }  // namespace pelmora::stats

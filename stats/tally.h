@@ -56,6 +56,10 @@ class AllocationSum {
         m_sum += other.m_sum;
         for (const auto& [key, bytes] : other.m_linked) m_linked.emplace(key, bytes);
     }
+    void clear() {
+        m_sum = 0;
+        m_linked.clear();
+    }
     std::uint64_t total() const {
         std::uint64_t t = m_sum;
         for (const auto& entry : m_linked) t += entry.second;

@@ -33,10 +33,6 @@ using platform::UniqueFd;
 
 constexpr std::size_t kBufferSize = 64 * 1024;
 
-bool isDotName(std::string_view name) {
-    return !name.empty() && name.front() == '.';
-}
-
 bool isDotOrDotDot(std::string_view name) {
     return name == "." || name == "..";
 }
@@ -50,7 +46,7 @@ std::uint32_t attributesOf(std::string_view name, std::uint16_t mode) {
     else if (!S_ISLNK(mode))
         attr |= faSysFile;
     if ((mode & S_IWUSR) == 0) attr |= faReadOnly;
-    if (isDotName(name) && !isDotOrDotDot(name)) attr |= faHidden;
+    if (platform::isHiddenName(name) && !isDotOrDotDot(name)) attr |= faHidden;
     return attr;
 }
 
@@ -63,7 +59,7 @@ std::uint32_t attributesFromType(std::string_view name, unsigned char type) {
         attr |= faArchive;
     else if (type != DT_LNK && type != DT_UNKNOWN)
         attr |= faSysFile;
-    if (isDotName(name) && !isDotOrDotDot(name)) attr |= faHidden;
+    if (platform::isHiddenName(name) && !isDotOrDotDot(name)) attr |= faHidden;
     return attr;
 }
 
@@ -130,7 +126,7 @@ class EntryScanner {
         platform::DirEntry e;
         while (m_reader.next(e)) {
             const std::string_view name = e.name;
-            const bool dot = isDotName(name);
+            const bool dot = platform::isHiddenName(name);
             const bool matches = maskAll || MatchesMask(name, rq.mask);
             const bool candidate = rq.collect && !dot && platform::mustStat(e.type, false);
             if (!matches && !candidate) continue;
@@ -196,35 +192,35 @@ class TreeWalk {
   public:
     explicit TreeWalk(platform::DirReader& reader) : m_scanner(reader) {}
 
-    int run(std::string_view pattern, std::uint16_t attrs, WalkCallback callback,
-            WalkOptions options) {
-        const std::string_view dir = platform::directoryPart(pattern);
-        const std::string_view mask = pattern.substr(dir.size());
-
-        WalkState.Mask = std::string(mask.substr(0, 12));
-        WalkState.Attrs = attrs;
-        WalkState.Callback = callback;
-        WalkState.Options = options;
+    // The walk of `dir` (the prefix of its entries is `prefix`) with the request it holds.
+    int run(std::string_view dir, std::string prefix, std::string_view mask, std::uint16_t attrs,
+            WalkCallback callback, const WalkOptions& options) {
+        m_mask = std::string(mask.substr(0, 12));
+        m_attrs = attrs;
+        m_callback = callback;
+        m_options = &options;
         m_budget = options.descriptorBudget;
 
         UniqueFd start;
         int err = platform::openDirectory(dir.empty() ? std::string_view(".") : dir, start);
         if (err == 0) err = platform::identityOf(start.get(), m_start);
         if (err != 0) {
-            WalkState.Options.onError(pathOfPrefix(dir), err);
+            options.onError(pathOfPrefix(prefix), err);
             return platform::ioCodeFromErrno(err);
         }
+        if (options.observer != nullptr) options.observer->started(m_start);
 
-        m_path.assign(dir);
+        m_path = std::move(prefix);
         Frame root;
         root.pathLength = m_path.size();
         root.namesBegin = 0;
         root.id = m_start;
         root.nameOffset = root.nameLength = 0;
-        const EntryScanner::Result r =
-            m_scanner.read({start.get(), m_path, mask, attrs, callback, &WalkState.Options, true,
-                            &m_start, &m_names});
-        if (r.error != 0) WalkState.Options.onError(pathOfPrefix(m_path), r.error);
+        // The start directory is read with the whole mask, every level below with its first
+        // 12 characters.
+        const EntryScanner::Result r = m_scanner.read(
+            {start.get(), m_path, mask, attrs, callback, m_options, true, &m_start, &m_names});
+        if (r.error != 0) options.onError(pathOfPrefix(m_path), r.error);
         if (!r.matchedAny && r.status == kNoMoreEntries) return platform::kFileNotFound;
         if (!scanSucceeded(r.status)) return r.status;
         root.namesEnd = m_names.size();
@@ -238,7 +234,9 @@ class TreeWalk {
             if (top.next >= top.namesEnd) {
                 m_names.resize(top.namesBegin);
                 if (top.fd) --m_open;
+                const bool below = m_stack.size() > 1;
                 m_stack.pop_back();
+                if (below && options.observer != nullptr) options.observer->leave();
                 continue;
             }
             std::uint64_t inode = 0;
@@ -258,14 +256,16 @@ class TreeWalk {
         const std::size_t parentIndex = m_stack.size() - 1;
         const std::string name(m_names.data() + nameOffset, nameLength);
         const DirIdentity expect = belowStart(m_start, inode);
+        WalkObserver* const observer = m_options->observer;
 
+        m_path.resize(m_stack[parentIndex].pathLength);
+        m_path.append(name);
+        if (observer != nullptr) observer->enter(inode, m_path, parentIndex + 1);
         UniqueFd fd;
         int err = ensureOpen(parentIndex);
         if (err == 0)
             err = platform::openSubdirectory(m_stack[parentIndex].fd.get(), name.c_str(), &expect,
                                              fd);
-        m_path.resize(m_stack[parentIndex].pathLength);
-        m_path.append(name);
         if (shortOfDescriptors(err)) {
             // Short of descriptors: give up every one the walk holds and enter the directory
             // by its path, which needs a single descriptor.
@@ -274,7 +274,8 @@ class TreeWalk {
         }
         if (err != 0) {
             // Removed meanwhile, no access: nothing below it counts, and the walk says so.
-            WalkState.Options.onError(m_path, err);
+            m_options->onError(m_path, err);
+            if (observer != nullptr) observer->leave();
             return;
         }
         m_path.push_back('/');
@@ -285,13 +286,15 @@ class TreeWalk {
         frame.nameLength = nameLength;
         frame.id = expect;
         frame.namesBegin = m_names.size();
-        const EntryScanner::Result r =
-            m_scanner.read({fd.get(), m_path, WalkState.Mask, WalkState.Attrs, WalkState.Callback,
-                            &WalkState.Options, true, &m_start, &m_names});
-        if (r.error != 0) WalkState.Options.onError(pathOfPrefix(m_path), r.error);
+        const EntryScanner::Result r = m_scanner.read(
+            {fd.get(), m_path, m_mask, m_attrs, m_callback, m_options, true, &m_start, &m_names});
+        if (r.error != 0) m_options->onError(pathOfPrefix(m_path), r.error);
         frame.namesEnd = m_names.size();
         frame.next = frame.namesBegin;
-        if (frame.namesEnd == frame.namesBegin) return;  // nothing to enter below it
+        if (frame.namesEnd == frame.namesBegin) {  // nothing to enter below it
+            if (observer != nullptr) observer->leave();
+            return;
+        }
 
         frame.fd = std::move(fd);
         ++m_open;
@@ -352,6 +355,10 @@ class TreeWalk {
     }
 
     EntryScanner m_scanner;
+    std::string m_mask;  // of the levels below the start
+    std::uint16_t m_attrs = 0;
+    WalkCallback m_callback;
+    const WalkOptions* m_options = nullptr;
     std::vector<Frame> m_stack;
     std::string m_names;
     std::string m_path;
@@ -406,9 +413,25 @@ int ScanDirectory(std::string_view pattern, std::uint16_t attrs, WalkCallback ca
 
 int WalkTree(std::string_view pattern, std::uint16_t attrs, WalkCallback callback,
              WalkOptions options) {
+    const std::string_view dir = platform::directoryPart(pattern);
+    const std::string_view mask = pattern.substr(dir.size());
+    WalkState.Mask = std::string(mask.substr(0, 12));
+    WalkState.Attrs = attrs;
+    WalkState.Callback = callback;
+    WalkState.Options = options;
     platform::DirReader reader(kBufferSize);
     TreeWalk walk(reader);
-    return walk.run(pattern, attrs, callback, options);
+    return walk.run(dir.empty() ? std::string_view(".") : dir, std::string(dir), mask, attrs,
+                    callback, options);
+}
+
+int walkDirectory(std::string_view dir, std::string_view mask, std::uint16_t attrs,
+                  WalkCallback callback, const WalkOptions& options) {
+    platform::DirReader reader(kBufferSize);
+    TreeWalk walk(reader);
+    return walk.run(dir.empty() ? std::string_view(".") : dir,
+                    dir.empty() ? std::string() : platform::joinPattern(dir, ""), mask, attrs,
+                    callback, options);
 }
 
 }  // namespace pelmora::stats

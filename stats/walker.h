@@ -26,7 +26,8 @@
 
 namespace pelmora::platform {
 struct EntryStat;
-}
+struct DirIdentity;
+}  // namespace pelmora::platform
 
 namespace pelmora::stats {
 
@@ -106,6 +107,21 @@ class WalkErrorCallback {
     void (*m_call)(void*, std::string_view, int) = nullptr;
 };
 
+// Told as the walk enters and leaves the directories below its start, for callers that keep
+// figures per directory. Calls come on the walking thread, in walk order.
+class WalkObserver {
+  public:
+    virtual ~WalkObserver() = default;
+    // The start directory has been opened; `start` is what it is.
+    virtual void started(const platform::DirIdentity& start) = 0;
+    // Before a directory below the start is opened: its inode (on the start's device and
+    // mount), its path (the prefix of its parent and its name) and its depth (1 for a
+    // subdirectory of the start). Its entries, and its errors, come after this call.
+    virtual void enter(std::uint64_t inode, std::string_view path, std::size_t depth) = 0;
+    // After the directory and everything below it, also when it could not be opened.
+    virtual void leave() = 0;
+};
+
 struct WalkOptions {
     // When false, entries whose name begins with '.' are delivered without a stat: Size 0,
     // Time 0, and only the attribute bits the directory entry itself tells. For callbacks that
@@ -122,10 +138,13 @@ struct WalkOptions {
     // cannot be opened, whose reading failed, or whose entries could not be examined (each
     // directory at most once). The walk goes on; nothing else reports these.
     WalkErrorCallback onError;
+    // When set, told of every directory below the start that the walk enters (WalkTree only).
+    WalkObserver* observer = nullptr;
 };
 
-// The process-wide slot WalkTree fills at its start and DescendInto reads below the start
-// directory. Not cleared when a walk ends.
+// The process-wide slot WalkTree fills at its start: the mask (at most its first 12
+// characters), attribute set, callback and options of the last walk begun. Not cleared when a
+// walk ends. A mirror for whoever wants to know: no walk reads it back, each holds its own.
 struct TWalkState {
     std::string Mask;  // the start pattern's mask, at most its first 12 characters
     std::uint16_t Attrs = 0;
@@ -151,8 +170,15 @@ int ScanDirectory(std::string_view pattern, std::uint16_t attrs, WalkCallback ca
 // Returns the status of the start directory's scan if that failed, else kNoMoreEntries.
 // Depth is limited by neither the call stack nor the descriptor limit: short of descriptors
 // (EMFILE), the walk gives up those it holds and goes on with one. A subdirectory that cannot
-// be read is told to options.onError and contributes nothing below itself. Not re-entrant.
+// be read is told to options.onError and contributes nothing below itself. Sets WalkState.
 int WalkTree(std::string_view pattern, std::uint16_t attrs, WalkCallback callback,
              WalkOptions options = {});
+
+// WalkTree of the start directory `dir` with `mask`, without a pattern to split and without
+// touching WalkState, so that walks may run on several threads at once. The prefix of the
+// start's entries is `dir` with a '/' appended unless it ends in one; an empty `dir` is the
+// current directory, with an empty prefix.
+int walkDirectory(std::string_view dir, std::string_view mask, std::uint16_t attrs,
+                  WalkCallback callback, const WalkOptions& options);
 
 }  // namespace pelmora::stats

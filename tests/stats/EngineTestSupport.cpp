@@ -29,7 +29,7 @@ struct Walk {
             ++ref.files;
     }
 
-    void directory(int fd, const std::string& path) {
+    void directory(int fd, const std::string& path, int depth = 0) {
         std::vector<std::string> subdirectories;
         DIR* d = ::fdopendir(::dup(fd));
         if (d == nullptr) return;
@@ -47,9 +47,10 @@ struct Walk {
                 ref.skipped.push_back(sub);
                 continue;
             }
+            ref.entered.emplace_back(sub, depth + 1);
             const int subFd = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
             if (subFd < 0) continue;
-            directory(subFd, sub);
+            directory(subFd, sub, depth + 1);
             ::close(subFd);
         }
     }

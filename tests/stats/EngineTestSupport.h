@@ -7,6 +7,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stats/engine.h"
@@ -46,6 +47,9 @@ struct Reference {
     unsigned __int128 foldedBytes = 0;  // rounded to 40 bits after each addition, in walk order
     std::uint64_t allocated = 0;        // st_blocks x 512, each inode once
     std::vector<std::string> skipped;   // directories not entered because `enter` said no
+    // Every directory entered below the start, in walk order, with its depth (1 for the
+    // start's subdirectories).
+    std::vector<std::pair<std::string, int>> entered;
 };
 
 // Walks `path` by the program's rule: in each directory, its entries whose name does not begin

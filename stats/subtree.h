@@ -1,0 +1,160 @@
+// The figures of parts of a tree, kept while one walk reads the whole of it (not for other
+// callers than the counting engine).
+//
+// A walk always sums its start directory's tree. On request it also sums the trees of
+// directories below it: every directory down to a depth below the start (the figures below a
+// start), and the directories of other list entries that the walk reaches (a nested entry is
+// answered by the walk of the entry that encloses it). Each such directory is a subtree; a
+// subtree's figures are exactly those of a count started there, since a walk below a directory
+// follows the same rules wherever it started: the same mount, names beginning with '.' left
+// out, no symlink followed.
+//
+// The one-thread walk adds each entry to every subtree it lies in, in walk order, so that even
+// byte totals beyond 2^40 (rounded after each addition) are those of a count of the subtree.
+// The threaded walk adds each directory's figures to the nearest subtree above it, and the
+// subtrees are summed up once at the end (only exact sums, which the order does not change).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dir.h"
+#include "stats/engine.h"
+#include "stats/tally.h"
+
+namespace pelmora::stats::detail {
+
+// A directory a walk is to recognise on its way, and the text its figures are named by.
+struct Target {
+    platform::DirIdentity id;
+    std::string prefix;  // its own text with a '/' appended (the prefix of its entries)
+};
+
+// What a walk answers besides its start's own figures.
+struct WalkPlan {
+    unsigned depth = 0;           // levels of directories kept below every start it answers
+    std::vector<Target> targets;  // watched directories it may reach
+
+    void add(Target target);
+    // Whether some target has this inode (a quick test before find).
+    bool mayWatch(std::uint64_t inode) const { return m_byInode.count(inode) != 0; }
+    // The targets that are the directory `id`.
+    std::vector<std::size_t> find(const platform::DirIdentity& id) const;
+    bool watches() const { return !targets.empty(); }
+
+  private:
+    std::unordered_multimap<std::uint64_t, std::size_t> m_byInode;
+};
+
+// The figures a walk gives: its start's, and those of each target it reached.
+struct WalkAnswers {
+    CountResult start;
+    std::vector<std::optional<CountResult>> targets;  // one per WalkPlan target
+};
+
+// An error with its directory's place in walk order: the places among their parents'
+// subdirectories from the start directory down (the start directory's is empty), and its
+// path below the start ("" for the start itself).
+struct PlacedError {
+    std::vector<std::uint32_t> place;
+    std::string relative;
+    int error = 0;
+};
+
+// Keeps the first kErrorsKept errors by place.
+void sortAndTrim(std::vector<PlacedError>& errors);
+
+// One directory whose tree is summed on its own.
+struct Subtree {
+    Subtree* parent = nullptr;  // the nearest subtree above it; null for the start
+    std::uint32_t depth = 0;    // below the start
+    std::uint32_t keep = 0;     // levels below it whose directories are subtrees too
+    bool kept = false;          // among the figures below some start
+    std::vector<std::size_t> targets;
+    std::string relative;              // its path below the start, "" for the start
+    std::vector<std::uint32_t> place;  // threaded walk: its place in walk order
+
+    std::int64_t dirs = 0;
+    std::int64_t files = 0;
+    unsigned __int128 bytes = 0;
+    ByteSum total;  // one-thread walk: the Real48 sum in walk order
+    AllocationSum allocation;
+    std::int64_t errorCount = 0;
+    std::vector<PlacedError> errors;
+
+    std::mutex lock;  // threaded walk: guards the figures above
+
+    // One-thread walk: errors come in walk order, so only the first kErrorsKept are kept.
+    void addErrorInOrder(std::string_view relativePath, int err);
+    // Threaded walk: an error with its place; the list is trimmed now and then.
+    void addPlacedError(PlacedError error);
+    // Adds the figures of `child`, a subtree below it (threaded walk).
+    void absorb(const Subtree& child);
+};
+
+// The subtrees of one walk, in the order they were made (a parent always before its children).
+class SubtreeSet {
+  public:
+    SubtreeSet(const WalkPlan& plan, std::string startPrefix);
+
+    // Called once the start is open: the start answers the targets that are the start itself.
+    void begin(const platform::DirIdentity& start);
+    Subtree& start() { return *m_all.front(); }
+    const platform::DirIdentity& startIdentity() const { return m_startId; }
+    bool tracksAnything() const { return m_plan.depth > 0 || m_plan.watches(); }
+
+    // Whether a directory below the start is a subtree of its own: `parentOwn` is its parent
+    // directory's own subtree (null when it has none).
+    bool opens(const Subtree* parentOwn, std::uint64_t inode) const {
+        return (parentOwn != nullptr && parentOwn->keep > 0) || m_plan.mayWatch(inode);
+    }
+    // The subtree such a directory opens, or null: `above` is the subtree it lies in, `path`
+    // its path (the start's prefix and the names below it), `depth` its depth below the start.
+    Subtree* open(Subtree& above, const Subtree* parentOwn, std::uint64_t inode,
+                  std::string_view path, std::uint32_t depth);
+
+    // Threaded walk, once every thread is done: adds each subtree's figures to the subtree
+    // above it, the start's excepted (whose figures are the threads' sums).
+    void sumUp();
+
+    // The figures of the start and the targets reached, named by their own texts.
+    // `byPlace`: the subtrees were made out of walk order and are sorted first (threaded walk,
+    // which has summed each subtree up into its parents already).
+    WalkAnswers answers(bool byPlace);
+
+  private:
+    CountResult resultOf(std::size_t index, const std::string& prefix, bool inOrder) const;
+    std::string nameBelow(const Subtree& s, const std::string& relative,
+                          const std::string& prefix) const;
+
+    const WalkPlan& m_plan;
+    const std::string m_prefix;
+    platform::DirIdentity m_startId;
+    std::vector<std::unique_ptr<Subtree>> m_all;
+    std::mutex m_lock;  // threaded walk: guards m_all
+};
+
+// The text a directory's entries are named by: `dir` with a '/' appended unless it ends in
+// one ("" for an empty text, the current directory).
+std::string startPrefix(std::string_view dir);
+
+// The one-thread walk of `dir` with the plan.
+WalkAnswers walkSequential(std::string_view dir, const CountOptions& options, const WalkPlan& plan);
+
+// The threaded walk (stats/parallel.cpp). `exceeded`: its start held more than 2^40 bytes,
+// and only the one-thread walk gives the byte totals.
+WalkAnswers walkThreaded(std::string_view dir, const CountOptions& options, unsigned jobs,
+                         const WalkPlan& plan, bool& exceeded);
+
+// The walk as count() does it: one thread, or several, and the one-thread walk again beyond
+// 2^40 bytes.
+WalkAnswers walk(std::string_view dir, const CountOptions& options, const WalkPlan& plan);
+
+}  // namespace pelmora::stats::detail
