@@ -82,9 +82,11 @@ int runCount(const Args& args) {
     const char separator = platform::localeThousandsSeparator();
     bool complete = true;
     if (json) out().write("[");
+    // A DIR inside another one is answered by the other's walk.
+    CountedList counted(parsed.operands, counting);
     for (std::size_t i = 0; i < parsed.operands.size(); ++i) {
         const std::string& dir = parsed.operands[i];
-        const stats::CountResult r = countDirectory(dir, counting);
+        const stats::CountResult r = counted.counts().take(i);
         reportErrors(dir, r);
         complete = complete && r.complete();
         const output::LineFigures f = output::figuresOf(r, entryOverhead);

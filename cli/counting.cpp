@@ -124,18 +124,28 @@ std::string Counting::take(int id, const std::string& value) {
     return {};
 }
 
-stats::CountResult countDirectory(std::string_view dir, const Counting& counting) {
-    stopIfInterrupted();
+stats::CountOptions countOptions(const Counting& counting) {
     stats::CountOptions options;
     options.jobs = counting.jobs != 0 ? counting.jobs : defaultJobs();
     options.allocated = counting.diskUsage;
     options.cancel = &interrupted();
-    if (counting.quiet || ::isatty(STDERR_FILENO) == 0) return stats::count(dir, options);
-    stats::CountProgress progress;
-    options.progress = &progress;
-    const ProgressLine line(dir, progress);
-    return stats::count(dir, options);
+    return options;
 }
+
+CountedList::CountedList(std::vector<std::string> entries, const Counting& counting,
+                         unsigned depth) {
+    stopIfInterrupted();
+    stats::CountOptions options = countOptions(counting);
+    options.depth = depth;
+    if (!counting.quiet && ::isatty(STDERR_FILENO) != 0 && !entries.empty()) {
+        m_progress = std::make_unique<stats::CountProgress>();
+        options.progress = m_progress.get();
+        m_line = std::make_unique<ProgressLine>(entries.front(), *m_progress);
+    }
+    m_counts = std::make_unique<stats::ListCount>(std::move(entries), options);
+}
+
+CountedList::~CountedList() = default;
 
 void reportErrors(std::string_view dir, const stats::CountResult& result) {
     for (const stats::CountError& e : result.errors)

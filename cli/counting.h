@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/options.h"
 #include "output/DataFile.h"
@@ -29,8 +31,29 @@ struct Counting {
     std::string take(int id, const std::string& value);
 };
 
-// Counts `dir`; raises stats::Cancelled when SIGINT or SIGTERM arrives.
-stats::CountResult countDirectory(std::string_view dir, const Counting& counting);
+// The engine's options for `counting`: its threads and disk usage, stopped by SIGINT or SIGTERM
+// (stats::Cancelled).
+stats::CountOptions countOptions(const Counting& counting);
+
+class ProgressLine;
+
+// Directories counted in one walk per enclosing entry (the entries of a list, or the DIRs of
+// count), stopped by SIGINT or SIGTERM, with the progress line on a terminal's stderr for the
+// whole run (unless --quiet).
+class CountedList {
+  public:
+    CountedList(std::vector<std::string> entries, const Counting& counting, unsigned depth = 0);
+    ~CountedList();
+    CountedList(const CountedList&) = delete;
+    CountedList& operator=(const CountedList&) = delete;
+
+    stats::ListCount& counts() { return *m_counts; }
+
+  private:
+    std::unique_ptr<stats::CountProgress> m_progress;
+    std::unique_ptr<ProgressLine> m_line;
+    std::unique_ptr<stats::ListCount> m_counts;
+};
 
 // Says on stderr which directories could not be read: one line per kept error,
 // "cannot read directory 'PATH': REASON", and one more when more were found than kept.

@@ -42,6 +42,48 @@ int fail(const std::string& text) {
     return kExitFailed;
 }
 
+// A snapshot without a data file: the lines go nowhere.
+class NoSink : public output::DataSink {
+  public:
+    void write(std::string_view) override {}
+    void close() override {}
+};
+
+// The data file on standard output (-o -).
+class StdoutSink : public output::DataSink {
+  public:
+    void write(std::string_view bytes) override { out().write(bytes); }
+    void close() override {}
+};
+
+// A signal that arrived after the last count still stops the export before the data file is
+// put in place.
+class InterruptibleSink : public output::DataSink {
+  public:
+    explicit InterruptibleSink(output::DataSink& sink) : m_sink(sink) {}
+    void write(std::string_view bytes) override { m_sink.write(bytes); }
+    void close() override {
+        stopIfInterrupted();
+        m_sink.close();
+    }
+
+  private:
+    output::DataSink& m_sink;
+};
+
+history::Row rowOf(std::string_view entry, const stats::CountResult& r, bool diskUsage) {
+    const output::LineFigures f = output::figuresOf(r, stats::EntryOverhead);
+    history::Row row;
+    row.entry = std::string(entry);
+    row.directories = f.dirCount;
+    row.files = f.fileCount;
+    row.bytes = f.byteTotal.toInt128();
+    row.overhead = f.overhead;
+    if (diskUsage) row.allocated = static_cast<std::int64_t>(r.allocatedBytes);
+    row.complete = r.complete();
+    return row;
+}
+
 int run(const Args& args, bool snapshotOnly) {
     const char* const command = snapshotOnly ? "snapshot" : "export";
     ParsedOptions parsed;
@@ -79,44 +121,27 @@ int run(const Args& args, bool snapshotOnly) {
         const bool toStdout = output && *output == "-";
         const std::string dataFile = output ? *output : output::dataFileName(listPath);
         // Made before the first count, so that its refusals come first.
-        std::unique_ptr<output::FileSink> file;
-        if (!snapshotOnly && !toStdout)
-            file = std::make_unique<output::FileSink>(dataFile, listPath);
+        std::unique_ptr<output::DataSink> sink;
+        if (snapshotOnly)
+            sink = std::make_unique<NoSink>();
+        else if (toStdout)
+            sink = std::make_unique<StdoutSink>();
+        else
+            sink = std::make_unique<output::FileSink>(dataFile, listPath);
+        InterruptibleSink checked(*sink);
 
         history::Snapshot snapshot;
         snapshot.time = history::nowUtc();
-        const std::int32_t entryOverhead = stats::EntryOverhead;
         bool complete = true;
-        for (int i = 0; i < watched.count(); ++i) {
-            const std::string_view entry = watched.at(i);
-            stats::CountResult r;
-            if (!entry.empty()) r = countDirectory(entry, counting);
-            reportErrors(entry, r);
-            complete = complete && r.complete();
-            const output::LineFigures f = output::figuresOf(r, entryOverhead);
-            if (!snapshotOnly) {
-                const std::int64_t allocated = static_cast<std::int64_t>(r.allocatedBytes);
-                const std::string line =
-                    dataLine(entry, f, counting.diskUsage ? &allocated : nullptr);
-                if (file)
-                    file->write(line);
-                else
-                    out().write(line);
-            }
-            if (record) {
-                history::Row row;
-                row.entry = std::string(entry);
-                row.directories = f.dirCount;
-                row.files = f.fileCount;
-                row.bytes = f.byteTotal.toInt128();
-                row.overhead = f.overhead;
-                if (counting.diskUsage) row.allocated = static_cast<std::int64_t>(r.allocatedBytes);
-                row.complete = r.complete();
-                snapshot.rows.push_back(std::move(row));
-            }
-        }
-        stopIfInterrupted();
-        if (file) file->close();
+        CountedList counted(watched.entries(), counting);
+        output::writeDataFile(
+            watched, checked, output::countEach(counted.counts()), stats::EntryOverhead,
+            [&](std::size_t, std::string_view entry, const stats::CountResult& r) {
+                reportErrors(entry, r);
+                complete = complete && r.complete();
+                if (record) snapshot.rows.push_back(rowOf(entry, r, counting.diskUsage));
+                return counting.diskUsage ? "," + std::to_string(r.allocatedBytes) : std::string();
+            });
         int status = complete ? kExitOk : kExitIncomplete;
         if (record) {
             snapshot.host = history::hostName();
@@ -128,7 +153,7 @@ int run(const Args& args, bool snapshotOnly) {
                 status = kExitFailed;
             }
         }
-        if (file) {
+        if (!snapshotOnly && !toStdout) {
             out().write("File " + dataFile + " created.\n");
         } else if (snapshotOnly && status != kExitFailed) {
             out().write("Snapshot recorded in " + history::historyFileName(listPath) + ".\n");

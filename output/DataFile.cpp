@@ -17,15 +17,6 @@ std::string dataFileName(std::string_view listFileName) {
     return platform::replaceExtension(listFileName, ".TXT");
 }
 
-LineFigures figuresOf(const stats::TDirStats& counted, std::int32_t entryOverhead) {
-    LineFigures f;
-    f.dirCount = counted.DirCount;
-    f.fileCount = counted.FileCount;
-    f.byteTotal = counted.ByteTotal;
-    f.overhead = stats::overheadFor(counted.DirCount, counted.FileCount, entryOverhead);
-    return f;
-}
-
 // ---- the lock and the self-check ---------------------------------------------------------
 
 ExportLock::ExportLock(const std::string& listFile, const std::string& dataFile) {
@@ -175,45 +166,34 @@ std::string quotedField(std::string_view entry) {
 
 }  // namespace
 
-void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& figures) {
+void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& figures,
+                   std::string_view extra) {
     sink.write(quotedField(entry));
     sink.write(std::to_string(figures.dirCount) + ",");
     sink.write(std::to_string(figures.fileCount) + ",");
     sink.write(figures.byteTotal.toFixed0() + ",");
-    sink.write(std::to_string(figures.overhead) + "\r\n");
+    std::string last = std::to_string(figures.overhead);
+    last.append(extra);
+    last.append("\r\n");
+    sink.write(last);
 }
 
-CountFunction countWithCountTree(std::int32_t entryOverhead) {
-    return [entryOverhead](std::string_view dir) {
-        return figuresOf(stats::CountTree(dir), entryOverhead);
-    };
+CountFunction countEach(stats::ListCount& counts) {
+    return [&counts](std::size_t i, std::string_view) { return counts.take(i); };
 }
 
 void writeDataFile(const EntrySource& entries, DataSink& sink, const CountFunction& count,
+                   std::int32_t entryOverhead, const EntryFunction& onEntry,
                    const ProgressFunction& progress) {
     const std::size_t n = entries.size();
     for (std::size_t i = 0; i < n; ++i) {
         const std::string_view entry = entries[i];
-        const LineFigures figures = entry.empty() ? LineFigures{} : count(entry);
-        writeDataLine(sink, entry, figures);
+        const stats::CountResult counted = entry.empty() ? stats::CountResult{} : count(i, entry);
+        const std::string extra = onEntry ? onEntry(i, entry, counted) : std::string();
+        writeDataLine(sink, entry, figuresOf(counted, entryOverhead), extra);
         if (progress) progress(static_cast<int>(i + 1));
     }
     sink.close();
-}
-
-std::string exportDataFile(const EntrySource& entries, const std::string& dataFile,
-                           const std::string& listFile, const CountFunction& count,
-                           const ProgressFunction& progress) {
-    std::string name = dataFile;  // copied first: once the file is in place, nothing may fail
-    FileSink sink(dataFile, listFile);
-    writeDataFile(entries, sink, count, progress);
-    return name;
-}
-
-std::string exportDataFile(const EntrySource& entries, std::string_view listFileName,
-                           const CountFunction& count, const ProgressFunction& progress) {
-    return exportDataFile(entries, dataFileName(listFileName), std::string(listFileName), count,
-                          progress);
 }
 
 }  // namespace pelmora::output

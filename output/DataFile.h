@@ -4,9 +4,11 @@
 // other byte unchanged), DirCount, FileCount, ByteTotal ("%.0f", no locale) and the tree's
 // cluster overhead, and ends with CR LF. Nothing precedes the first line or follows the last.
 //
-// The export is shared by the main window and pelmora-cli: the caller chooses how a directory
-// is counted and is told after each line, and the bytes go through a DataSink, so that tests
-// can put a failing writer in place of the file.
+// The export is the one loop of the main window and pelmora-cli: the entries are counted in one
+// walk per list (stats::ListCount), the caller is told of each count before its line (to add a
+// field, record a snapshot, name the directories that could not be read) and of each line
+// written, and the bytes go through a DataSink, so that tests can put a failing writer in place
+// of the file.
 //
 // On disk the data file is replaced in one step (platform::ReplacementFile): a failed or
 // interrupted export leaves the previous data file whole and no temporary file; other programs
@@ -42,9 +44,6 @@ struct LineFigures {
     stats::Real48 byteTotal;
     std::int64_t overhead = 0;  // stats::overheadFor(dirCount, fileCount, entry overhead)
 };
-
-// Figures for `counted` with the overhead per entry `entryOverhead` (stats::overheadFor).
-LineFigures figuresOf(const stats::TDirStats& counted, std::int32_t entryOverhead);
 
 // Figures of a count's result with the overhead per entry `entryOverhead`.
 LineFigures figuresOf(const stats::CountResult& counted, std::int32_t entryOverhead);
@@ -124,8 +123,10 @@ class FileSink : public DataSink {
 };
 
 // Writes one line in five write steps: the quoted entry text and its comma, DirCount and a
-// comma, FileCount and a comma, ByteTotal and a comma, the overhead and CR LF.
-void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& figures);
+// comma, FileCount and a comma, ByteTotal and a comma, the overhead (then `extra`, more fields
+// of pelmora-cli's own, when given) and CR LF.
+void writeDataLine(DataSink& sink, std::string_view entry, const LineFigures& figures,
+                   std::string_view extra = {});
 
 // The entries an export goes through, in order, without copying them: the watched list
 // itself, or texts (a vector, or a braced list in tests).
@@ -151,34 +152,29 @@ class EntrySource {
     const std::vector<std::string>* m_vector = nullptr;
 };
 
-// Counts one directory's tree and returns the line's figures.
-using CountFunction = std::function<LineFigures(std::string_view dir)>;
+// Counts entry `i` of an export, whose text is `entry` (never empty).
+using CountFunction = std::function<stats::CountResult(std::size_t i, std::string_view entry)>;
 
-// The window's count: stats::CountTree (DirStats keeps the last figures), each entry charged
-// `entryOverhead` bytes (the caller passes stats::EntryOverhead).
-CountFunction countWithCountTree(std::int32_t entryOverhead);
+// The entries' counts from `counts`, a ListCount of them, in one walk per list: each result is
+// taken from it when its line is due (the entries answered by one walk wait there).
+CountFunction countEach(stats::ListCount& counts);
+
+// Told of each entry after it was counted and before its line is written (an empty entry comes
+// with a result of zeros): may record the figures; returns what its line gets before CR LF
+// ("" for nothing).
+using EntryFunction = std::function<std::string(std::size_t i, std::string_view entry,
+                                                const stats::CountResult& counted)>;
 
 // Told after each written line with the number of lines written so far.
 using ProgressFunction = std::function<void(int linesDone)>;
 
-// For each entry in order: counts it with `count` (an empty entry is not counted and gets
-// four zeros, so it never stands for the current directory or the root), writes its line,
-// reports progress; then closes the sink. The first error stops the export and propagates:
-// the entries after it are neither counted nor written.
+// The export: for each entry in order, counts it with `count` (an empty entry is not counted
+// and gets four zeros, so it never stands for the current directory or the root), tells
+// `onEntry`, writes its line with the overhead of `entryOverhead` per counted entry, reports
+// progress; then closes the sink. The first error stops the export and propagates: the entries
+// after it are neither counted nor written, and the sink is not closed.
 void writeDataFile(const EntrySource& entries, DataSink& sink, const CountFunction& count,
+                   std::int32_t entryOverhead, const EntryFunction& onEntry = {},
                    const ProgressFunction& progress = {});
-
-// Writes the data file `dataFile` for the list file `listFile` as above, through a FileSink
-// made before the first count (so its refusals come first, and it holds the list's
-// ExportLock). Returns `dataFile`. Raises PelmoraError("Cannot create file " + dataFile ...)
-// when it cannot be created, InOutError when writing, flushing or renaming fails; the previous
-// data file is then untouched.
-std::string exportDataFile(const EntrySource& entries, const std::string& dataFile,
-                           const std::string& listFile, const CountFunction& count,
-                           const ProgressFunction& progress = {});
-
-// The same with the data file named after the list (dataFileName(listFileName)).
-std::string exportDataFile(const EntrySource& entries, std::string_view listFileName,
-                           const CountFunction& count, const ProgressFunction& progress = {});
 
 }  // namespace pelmora::output

@@ -90,11 +90,14 @@ TQRListForm::TQRListForm(list::WatchedList& list)
     QuickReport.BeforePrint = [this](bool& print) { QuickReportBeforePrint(print); };
 }
 
-void TQRListForm::startReport(std::int32_t entryOverhead, char thousandsSeparator) {
+void TQRListForm::startReport(std::int32_t entryOverhead, char thousandsSeparator,
+                              const stats::CountOptions& options) {
     ReportRow = 0;
     ReportTotals = {};
     m_entryOverhead = entryOverhead;
     m_separator = thousandsSeparator;
+    m_options = options;
+    m_counts = std::make_unique<stats::ListCount>(m_list.entries(), options);
 }
 
 void TQRListForm::QuickReportNeedData(bool& MoreData) {
@@ -102,7 +105,13 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
     if (ReportRow < n) {
         // A copy: the list may change while the tree is counted.
         const std::string entry = m_list.get(ReportRow);
-        const stats::CountResult counted = stats::CountTree(entry);
+        const auto row = static_cast<std::size_t>(ReportRow);
+        const stats::CountResult counted =
+            m_counts && row < m_counts->size() && m_counts->entry(row) == entry
+                ? m_counts->take(row)
+                : stats::count(entry, m_options);
+        stats::DirStats = stats::dirStatsOf(counted);
+        if (onCounted) onCounted(entry, counted);
         QRDirectory.setText(platform::displayName(entry));
         QRDirs.setText(count(counted.directories, m_separator));
         QRFiles.setText(count(counted.files, m_separator));

@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
 
 #include "list/watchedlist.h"
 #include "output/ReportEngine.h"
+#include "stats/engine.h"
 #include "stats/real48.h"
 
 namespace pelmora::output {
@@ -38,11 +42,17 @@ class TQRListForm {
 
     // Starts a report: ReportRow back to the first entry, ReportTotals to zero, every counted
     // entry of its rows charged `entryOverhead` bytes (the caller passes stats::EntryOverhead),
-    // and the counts grouped by `thousandsSeparator`.
-    void startReport(std::int32_t entryOverhead, char thousandsSeparator);
+    // and the counts grouped by `thousandsSeparator`. The list as it is now is counted in one
+    // walk per enclosing entry (`options`), each row when it is due.
+    void startReport(std::int32_t entryOverhead, char thousandsSeparator,
+                     const stats::CountOptions& options = {});
 
-    // Fills the labels of the next row and counts its tree, or fills the totals.
+    // Fills the labels of the next row and counts its tree, or fills the totals. A row whose
+    // entry changed since the report started is counted alone. DirStats follows each row.
     void QuickReportNeedData(bool& MoreData);
+
+    // When set, told of each row's count (pelmora-cli names what could not be read).
+    std::function<void(std::string_view entry, const stats::CountResult&)> onCounted;
     // Sets the progress caption and hides the preview's Load and Save buttons.
     void QuickReportBeforePrint(bool& PrintReport);
 
@@ -83,6 +93,8 @@ class TQRListForm {
 
   private:
     list::WatchedList& m_list;
+    std::unique_ptr<stats::ListCount> m_counts;
+    stats::CountOptions m_options;
     std::int32_t m_entryOverhead = 0;
     char m_separator = ',';
 };

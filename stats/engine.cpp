@@ -77,6 +77,7 @@ struct ListCount::State {
     std::vector<std::string> norms;
     std::vector<std::size_t> byNorm;  // entry indices, their norms in byte order
     std::vector<std::optional<CountResult>> results;
+    std::vector<char> answered;  // its result was made (and may have been handed over since)
     std::size_t walks = 0;
 
     // Calls f for each entry without a result whose norm lies in [low, high), in the order
@@ -86,7 +87,7 @@ struct ListCount::State {
         const auto less = [this](std::size_t i, const std::string& t) { return norms[i] < t; };
         auto it = std::lower_bound(byNorm.begin(), byNorm.end(), low, less);
         for (; it != byNorm.end() && norms[*it] < high; ++it) {
-            if (!results[*it] && !entries[*it].empty()) f(*it);
+            if (!answered[*it] && !entries[*it].empty()) f(*it);
         }
     }
     template <typename F>
@@ -144,9 +145,13 @@ struct ListCount::State {
         detail::WalkAnswers got = detail::walk(entries[root], options, plan);
         ++walks;
         for (std::size_t t = 0; t < answers.size(); ++t) {
-            if (got.targets[t]) results[answers[t]] = std::move(*got.targets[t]);
+            if (got.targets[t]) {
+                results[answers[t]] = std::move(*got.targets[t]);
+                answered[answers[t]] = 1;
+            }
         }
         results[root] = std::move(got.start);
+        answered[root] = 1;
     }
 };
 
@@ -159,9 +164,12 @@ ListCount::ListCount(std::vector<std::string> entries, const CountOptions& optio
     for (const std::string& e : s.entries) s.norms.push_back(normalised(e));
     s.byNorm.resize(s.entries.size());
     for (std::size_t i = 0; i < s.byNorm.size(); ++i) s.byNorm[i] = i;
-    std::stable_sort(s.byNorm.begin(), s.byNorm.end(),
-                     [&s](std::size_t a, std::size_t b) { return s.norms[a] < s.norms[b]; });
+    std::sort(s.byNorm.begin(), s.byNorm.end(), [&s](std::size_t a, std::size_t b) {
+        const int c = s.norms[a].compare(s.norms[b]);
+        return c != 0 ? c < 0 : a < b;
+    });
     s.results.resize(s.entries.size());
+    s.answered.resize(s.entries.size());
 }
 
 ListCount::~ListCount() = default;
@@ -181,12 +189,20 @@ const CountResult& ListCount::result(std::size_t i) {
         s.results[i] = countOfNothing();
         return *s.results[i];
     }
-    const std::size_t root = s.enclosing(i);
+    // Handed over before: counted again, alone.
+    const std::size_t root = s.answered[i] ? i : s.enclosing(i);
     s.walkFrom(root);
     // Not reached by the walk of the entry around it (another mount, below a hidden name, or
     // changed meanwhile): a walk of its own.
     if (!s.results[i]) s.walkFrom(i);
     return *s.results[i];
+}
+
+CountResult ListCount::take(std::size_t i) {
+    result(i);
+    CountResult taken = std::move(*m_state->results[i]);
+    m_state->results[i].reset();
+    return taken;
 }
 
 void ListCount::release(std::size_t i) {

@@ -173,6 +173,9 @@ class ListCount {
     // The figures of entry `i` (counting what is needed). Raises Cancelled or bad_alloc as
     // count() does; the results kept so far stay.
     const CountResult& result(std::size_t i);
+    // The same, handed over: what was kept of it goes with it, and asking for it again counts
+    // it again.
+    CountResult take(std::size_t i);
     // Frees what is kept of entry `i`'s result; asking for it again counts it again.
     void release(std::size_t i);
     // How many walks have run so far.

@@ -60,11 +60,19 @@ void TForm1::CreateDataFileClick() {
         } catch (const platform::PelmoraError& e) {
             notCreated = e;
         }
-        // Each directory is counted just before its line, so the file shows the disk as it is
-        // now; a write or close error stops the export and reaches the caller.
-        if (sink)
-            output::writeDataFile(entries, *sink, output::countWithCountTree(stats::EntryOverhead),
-                                  [&feedback](int done) { feedback.step(done); });
+        // The list is counted in one walk per enclosing entry, each line written as soon as
+        // its entry is counted, so the file shows the disk as it is now; a write or close
+        // error stops the export and reaches the caller. DirStats follows each line.
+        if (sink) {
+            stats::ListCount counts(entries.entries(), stats::CountOptions{});
+            output::writeDataFile(
+                entries, *sink, output::countEach(counts), stats::EntryOverhead,
+                [](std::size_t, std::string_view, const stats::CountResult& counted) {
+                    stats::DirStats = stats::dirStatsOf(counted);
+                    return std::string();
+                },
+                [&feedback](int done) { feedback.step(done); });
+        }
     }
     if (notCreated) {
         // Not silently skipped: the user learns that no data file was written. A batch run

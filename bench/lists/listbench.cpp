@@ -92,12 +92,13 @@ int exportBoth(const char* listPath, int rounds) {
         for (int way = 0; way < 2; ++way) {
             const bool replaced = (r + way) % 2 == 0;  // alternate which goes first
             const double t0 = now();
+            stats::ListCount counts(l.entries(), {});
             if (replaced) {
                 output::FileSink sink(data, listPath);
-                output::writeDataFile(l, sink, output::countWithCountTree(stats::EntryOverhead));
+                output::writeDataFile(l, sink, output::countEach(counts), stats::EntryOverhead);
             } else {
                 PlainSink sink(data);
-                output::writeDataFile(l, sink, output::countWithCountTree(stats::EntryOverhead));
+                output::writeDataFile(l, sink, output::countEach(counts), stats::EntryOverhead);
             }
             took[replaced ? 0 : 1] = now() - t0;
         }
@@ -107,18 +108,20 @@ int exportBoth(const char* listPath, int rounds) {
     }
     // The same lines without counting: what the replacement itself adds, in absolute terms.
     std::vector<double> atomicOnly, plainOnly;
-    const output::CountFunction fixed = [](std::string_view) { return output::LineFigures{}; };
+    const output::CountFunction fixed = [](std::size_t, std::string_view) {
+        return stats::CountResult{};
+    };
     for (int r = 0; r < rounds; ++r) {
         double t0 = now();
         {
             output::FileSink sink(data, listPath);
-            output::writeDataFile(l, sink, fixed);
+            output::writeDataFile(l, sink, fixed, 0);
         }
         atomicOnly.push_back(now() - t0);
         t0 = now();
         {
             PlainSink sink(data);
-            output::writeDataFile(l, sink, fixed);
+            output::writeDataFile(l, sink, fixed, 0);
         }
         plainOnly.push_back(now() - t0);
     }

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -127,6 +128,44 @@ TEST(CliExport, SameFileWithOneJobOrMany) {
     ASSERT_EQ(runCli({"export", "--jobs=4", "L.PML"}, dir.root()).status, 0);
     EXPECT_EQ(test::readFile(dir.path("L.TXT")), one);
     EXPECT_NE(one.find("\"" + dir.path("t/z") + "\",0,1,5000,"), std::string::npos) << one;
+}
+
+// A list of a directory and everything below it, through a link and twice over: each line is
+// what a count of that entry alone gives, and an unreadable folder is named for each entry
+// that holds it.
+TEST(CliExport, NestedEntriesGetTheLinesOfSeparateCounts) {
+    test::TempTree dir;
+    for (const char* d : {"t", "t/a", "t/a/b", "t/c", "t/a/b/shut"})
+        ASSERT_EQ(mkdir(dir.path(d).c_str(), 0755), 0);
+    writeFile(dir.path("t/f"), "12345");
+    writeFile(dir.path("t/a/g"), std::string(700, 'g'));
+    writeFile(dir.path("t/a/b/h"), std::string(90, 'h'));
+    ASSERT_EQ(symlink(dir.path("t/a").c_str(), dir.path("t/link").c_str()), 0);
+    ASSERT_EQ(chmod(dir.path("t/a/b/shut").c_str(), 0), 0);
+    const std::vector<std::string> entries{dir.path("t"),   dir.path("t/a"),      dir.path("t/a/b"),
+                                           dir.path("t/c"), dir.path("t/link/b"), dir.path("t/a")};
+    std::string list;
+    std::map<std::string, std::string> alone;  // each entry's line, counted alone
+    for (const std::string& e : entries) {
+        list += e + "\r\n";
+        const CliRun one = runCli({"count", "--csv", e}, dir.root());
+        ASSERT_FALSE(one.out.empty()) << one.err;
+        alone[e] = one.out.substr(0, one.out.size() - 1) + "\r";
+    }
+    writeFile(dir.path("L.PML"), list);
+    const CliRun r = runCli({"export", "-o", "-", "L.PML"}, dir.root());
+    chmod(dir.path("t/a/b/shut").c_str(), 0755);
+    std::istringstream lines(r.out);
+    std::size_t n = 0;
+    for (std::string line; std::getline(lines, line); ++n) {
+        const std::string entry = line.substr(1, line.find('"', 1) - 1);
+        EXPECT_EQ(line, alone[entry]);
+    }
+    EXPECT_EQ(n, entries.size());
+    if (getuid() != 0) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("'" + dir.path("t/link/b/shut") + "'"), std::string::npos) << r.err;
+    }
 }
 
 TEST(CliExport, EmptyListWritesNothing) {

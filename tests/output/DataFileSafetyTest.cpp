@@ -206,14 +206,14 @@ TEST(FailedExport, LeavesThePreviousDataFileAndNoTemporaryFile) {
         const std::string list = t.write("L.PML", "/a\r\n/b\r\n/c\r\n");
         g_errno = c.err;
         int counted = 0;
-        const output::CountFunction count = [&](std::string_view) {
+        const output::CountFunction count = [&](std::size_t, std::string_view) {
             if (c.err == 0 && ++counted == 2) throw platform::PelmoraError("interrupted");
-            return output::LineFigures{};
+            return stats::CountResult{};
         };
         const int descriptors = test::openDescriptorCount();
         EXPECT_EQ(errorOf([&] {
                       output::FileSink sink(data, list, c.ops);
-                      output::writeDataFile({"/a", "/b", "/c"}, sink, count);
+                      output::writeDataFile({"/a", "/b", "/c"}, sink, count, 0);
                   }),
                   c.text);
         EXPECT_EQ(test::readFile(data), kPrevious);

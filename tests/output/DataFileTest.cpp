@@ -67,29 +67,44 @@ std::string lineOf(std::string_view entry, const LineFigures& f) {
     return sink.bytes();
 }
 
-// Keeps EntryOverhead as it was around a test that changes it.
-class OverheadGuard {
-  public:
-    explicit OverheadGuard(std::int32_t value) : m_saved(stats::EntryOverhead) {
-        stats::EntryOverhead = value;
-    }
-    ~OverheadGuard() { stats::EntryOverhead = m_saved; }
+// The overhead per entry the tests export with: 1 directory and 2 files give 6.
+constexpr std::int32_t kOverhead = 2;
 
-  private:
-    std::int32_t m_saved;
-};
-
-// A counter that hands out fixed figures and remembers what it was asked.
+// A counter that hands out fixed figures (1 directory, 2 files, 3 bytes) and remembers what
+// it was asked.
 struct FakeCounter {
     std::vector<std::string> asked;
-    LineFigures result = figures(1, 2, 3, 4);
     output::CountFunction function() {
-        return [this](std::string_view dir) {
+        return [this](std::size_t, std::string_view dir) {
             asked.emplace_back(dir);
-            return result;
+            stats::CountResult r;
+            r.directories = 1;
+            r.files = 2;
+            r.byteTotal = stats::Real48::fromInt(3);
+            return r;
         };
     }
 };
+
+// The export as the window and pelmora-cli run it: the data file beside the list, made before
+// the first count.
+std::string exportBeside(const std::vector<std::string>& entries, const std::string& listFile,
+                         const output::CountFunction& count,
+                         const output::ProgressFunction& progress = {},
+                         std::int32_t overhead = kOverhead) {
+    const std::string name = output::dataFileName(listFile);
+    output::FileSink sink(name, listFile);
+    output::writeDataFile(entries, sink, count, overhead, {}, progress);
+    return name;
+}
+
+stats::CountResult counted(std::int64_t dirs, std::int64_t files, std::int64_t bytes) {
+    stats::CountResult r;
+    r.directories = dirs;
+    r.files = files;
+    r.byteTotal = stats::Real48::fromInt(bytes);
+    return r;
+}
 
 }  // namespace
 
@@ -111,11 +126,7 @@ TEST(DataFileName, KeepsCaseAndIgnoresDotsInDirectories) {
 // ---- one line -----------------------------------------------------------------------------
 
 TEST(DataLine, WorkedExampleIs28Bytes) {
-    stats::TDirStats counted;
-    counted.DirCount = 1;
-    counted.FileCount = 2;
-    counted.ByteTotal = stats::Real48::fromInt(950);
-    const std::string line = lineOf("C:\\WORK\\DOCS", output::figuresOf(counted, 256));
+    const std::string line = lineOf("C:\\WORK\\DOCS", output::figuresOf(counted(1, 2, 950), 256));
     EXPECT_EQ(line, "\"C:\\WORK\\DOCS\",1,2,950,768\r\n");
     EXPECT_EQ(line.size(), 28u);
 }
@@ -141,10 +152,7 @@ TEST(DataLine, QuoteInsideTheEntryIsDoubled) {
 }
 
 TEST(DataLine, LargeOverheadDoesNotWrap) {
-    stats::TDirStats counted;
-    counted.DirCount = 50000;
-    counted.FileCount = 150000;
-    const std::string line = lineOf("/big", output::figuresOf(counted, 16384));
+    const std::string line = lineOf("/big", output::figuresOf(counted(50000, 150000, 0), 16384));
     EXPECT_EQ(line, "\"/big\",50000,150000,0,3276800000\r\n");
 }
 
@@ -158,11 +166,7 @@ TEST(DataLine, ByteTotalIsPlainDigits) {
 }
 
 TEST(DataLine, CompressedVolumeGivesZeroOverhead) {
-    stats::TDirStats counted;
-    counted.DirCount = 7;
-    counted.FileCount = 9;
-    counted.ByteTotal = stats::Real48::fromInt(100);
-    EXPECT_EQ(lineOf("/c", output::figuresOf(counted, 0)), "\"/c\",7,9,100,0\r\n");
+    EXPECT_EQ(lineOf("/c", output::figuresOf(counted(7, 9, 100), 0)), "\"/c\",7,9,100,0\r\n");
 }
 
 // ---- the export loop ----------------------------------------------------------------------
@@ -172,9 +176,9 @@ TEST(WriteDataFile, OneLinePerEntryInOrderAndNothingMore) {
     FakeCounter counter;
     std::vector<int> progress;
     const std::vector<std::string> entries = {"/b", "/a", "/c"};
-    output::writeDataFile(entries, sink, counter.function(),
+    output::writeDataFile(entries, sink, counter.function(), kOverhead, {},
                           [&](int done) { progress.push_back(done); });
-    EXPECT_EQ(sink.bytes(), "\"/b\",1,2,3,4\r\n\"/a\",1,2,3,4\r\n\"/c\",1,2,3,4\r\n");
+    EXPECT_EQ(sink.bytes(), "\"/b\",1,2,3,6\r\n\"/a\",1,2,3,6\r\n\"/c\",1,2,3,6\r\n");
     EXPECT_EQ(counter.asked, entries);
     EXPECT_EQ(progress, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(sink.closes, 1);
@@ -183,8 +187,8 @@ TEST(WriteDataFile, OneLinePerEntryInOrderAndNothingMore) {
 TEST(WriteDataFile, EmptyEntryIsNotCountedAndGetsZeros) {
     RecordingSink sink;
     FakeCounter counter;
-    output::writeDataFile({"", "/a"}, sink, counter.function());
-    EXPECT_EQ(sink.bytes(), "\"\",0,0,0,0\r\n\"/a\",1,2,3,4\r\n");
+    output::writeDataFile({"", "/a"}, sink, counter.function(), kOverhead);
+    EXPECT_EQ(sink.bytes(), "\"\",0,0,0,0\r\n\"/a\",1,2,3,6\r\n");
     EXPECT_EQ(counter.asked, std::vector<std::string>{"/a"});
 }
 
@@ -194,7 +198,7 @@ TEST(WriteDataFile, FailedWriteStopsTheExport) {
     FakeCounter counter;
     std::vector<int> progress;
     try {
-        output::writeDataFile({"/a", "/b", "/c"}, sink, counter.function(),
+        output::writeDataFile({"/a", "/b", "/c"}, sink, counter.function(), kOverhead, {},
                               [&](int done) { progress.push_back(done); });
         FAIL() << "no error raised";
     } catch (const platform::InOutError& e) {
@@ -204,23 +208,24 @@ TEST(WriteDataFile, FailedWriteStopsTheExport) {
     EXPECT_EQ(counter.asked, (std::vector<std::string>{"/a", "/b"}));
     EXPECT_EQ(progress, std::vector<int>{1});
     EXPECT_EQ(sink.closes, 0);
-    EXPECT_EQ(sink.bytes(), "\"/a\",1,2,3,4\r\n\"/b\",1,");
+    EXPECT_EQ(sink.bytes(), "\"/a\",1,2,3,6\r\n\"/b\",1,");
 }
 
 TEST(WriteDataFile, FailedCloseIsRaised) {
     RecordingSink sink;
     sink.failAtClose = true;
     FakeCounter counter;
-    EXPECT_THROW(output::writeDataFile({"/a"}, sink, counter.function()), platform::InOutError);
+    EXPECT_THROW(output::writeDataFile({"/a"}, sink, counter.function(), kOverhead),
+                 platform::InOutError);
     EXPECT_EQ(sink.closes, 1);
 }
 
 TEST(WriteDataFile, CountErrorPropagatesBeforeTheLine) {
     RecordingSink sink;
-    const output::CountFunction broken = [](std::string_view) -> LineFigures {
+    const output::CountFunction broken = [](std::size_t, std::string_view) -> stats::CountResult {
         throw platform::PelmoraError("count failed");
     };
-    EXPECT_THROW(output::writeDataFile({"/a"}, sink, broken), platform::PelmoraError);
+    EXPECT_THROW(output::writeDataFile({"/a"}, sink, broken, kOverhead), platform::PelmoraError);
     EXPECT_TRUE(sink.writes.empty());
     EXPECT_EQ(sink.closes, 0);
 }
@@ -230,20 +235,19 @@ TEST(WriteDataFile, CountErrorPropagatesBeforeTheLine) {
 TEST(ExportDataFile, WritesTheFileBesideTheList) {
     test::TempTree dir;
     FakeCounter counter;
-    const std::string name =
-        output::exportDataFile({"/a", "/b"}, dir.path("week.pml"), counter.function());
+    const std::string name = exportBeside({"/a", "/b"}, dir.path("week.pml"), counter.function());
     EXPECT_EQ(name, dir.path("week.TXT"));
-    EXPECT_EQ(test::readFile(name), "\"/a\",1,2,3,4\r\n\"/b\",1,2,3,4\r\n");
+    EXPECT_EQ(test::readFile(name), "\"/a\",1,2,3,6\r\n\"/b\",1,2,3,6\r\n");
 }
 
 TEST(ExportDataFile, ReplacesAPreviousFileInFull) {
     test::TempTree dir;
     writeFile(dir.path("L.TXT"), std::string(5000, 'x'));
     FakeCounter counter;
-    output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function());
+    exportBeside({"/a"}, dir.path("L.PML"), counter.function());
     const std::string first = test::readFile(dir.path("L.TXT"));
-    EXPECT_EQ(first, "\"/a\",1,2,3,4\r\n");
-    output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function());
+    EXPECT_EQ(first, "\"/a\",1,2,3,6\r\n");
+    exportBeside({"/a"}, dir.path("L.PML"), counter.function());
     EXPECT_EQ(test::readFile(dir.path("L.TXT")), first);
 }
 
@@ -252,7 +256,7 @@ TEST(ExportDataFile, FileThatCannotBeCreatedIsReported) {
     FakeCounter counter;
     const std::string list = dir.path("missing/L.PML");
     try {
-        output::exportDataFile({"/a"}, list, counter.function());
+        exportBeside({"/a"}, list, counter.function());
         FAIL() << "no error raised";
     } catch (const platform::PelmoraError& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot create file " + dir.root() + "/missing/L.TXT");
@@ -264,7 +268,7 @@ TEST(ExportDataFile, DirectoryInTheWayCannotBeCreated) {
     test::TempTree dir;
     ASSERT_EQ(mkdir((dir.path("L.TXT")).c_str(), 0755), 0);
     FakeCounter counter;
-    EXPECT_THROW(output::exportDataFile({"/a"}, dir.path("L.PML"), counter.function()),
+    EXPECT_THROW(exportBeside({"/a"}, dir.path("L.PML"), counter.function()),
                  platform::PelmoraError);
     EXPECT_TRUE(counter.asked.empty());
 }
@@ -278,7 +282,7 @@ TEST(ExportDataFile, FullDiskAtCloseReadsDiskFull) {
     ASSERT_TRUE(test::fillUp(dir.path("full/filler")));
     FakeCounter counter;
     try {
-        output::exportDataFile({"/a", "/b"}, dir.path("full/L.PML"), counter.function());
+        exportBeside({"/a", "/b"}, dir.path("full/L.PML"), counter.function());
         FAIL() << "no error raised";
     } catch (const platform::InOutError& e) {
         EXPECT_STREQ(e.what(), "Disk full");
@@ -291,15 +295,15 @@ TEST(ExportDataFile, FullDiskMidwayStopsAtTheLineThatFilledTheBlock) {
     const test::PrivateTmpfs full(dir.dir("full"), "size=256k");
     if (!full.ok()) GTEST_SKIP() << full.why();
     ASSERT_TRUE(test::fillUp(dir.path("full/filler")));
-    // Lines of exactly 100 bytes: "/" + 87 letters, quotes and comma, "1,2,3,4" + CR LF.
+    // Lines of exactly 100 bytes: "/" + 87 letters, quotes and comma, "1,2,3,6" + CR LF.
     const std::string entry = "/" + std::string(87, 'd');
     ASSERT_EQ(lineOf(entry, figures(1, 2, 3, 4)).size(), 100u);
     const std::vector<std::string> entries(2000, entry);
     FakeCounter counter;
     int lastProgress = 0;
     try {
-        output::exportDataFile(entries, dir.path("full/L.PML"), counter.function(),
-                               [&](int done) { lastProgress = done; });
+        exportBeside(entries, dir.path("full/L.PML"), counter.function(),
+                     [&](int done) { lastProgress = done; });
         FAIL() << "no error raised";
     } catch (const platform::InOutError& e) {
         EXPECT_STREQ(e.what(), "Disk full");
@@ -350,19 +354,24 @@ TEST(FileSink, TakesNothingAfterAFailure) {
 
 // ---- with the real count ------------------------------------------------------------------
 
-TEST(ExportWithCountTree, DeletedDirectoryGivesZeros) {
+// The export of `entries` with the engine's count of the list and `overhead` per entry.
+std::string exportCounted(const std::vector<std::string>& entries, const std::string& listFile,
+                          std::int32_t overhead) {
+    stats::ListCount counts(entries, {});
+    return exportBeside(entries, listFile, output::countEach(counts), {}, overhead);
+}
+
+TEST(ExportWithTheCount, DeletedDirectoryGivesZeros) {
     test::TempTree dir;
     const std::string gone = dir.path("gone");
     ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
     writeFile(gone + "/f", "12345");
     ASSERT_EQ(std::system(("rm -rf '" + gone + "'").c_str()), 0);
-    OverheadGuard overhead(2048);
-    const std::string name = output::exportDataFile(
-        {gone}, dir.path("L.PML"), output::countWithCountTree(stats::EntryOverhead));
+    const std::string name = exportCounted({gone}, dir.path("L.PML"), 2048);
     EXPECT_EQ(test::readFile(name), "\"" + gone + "\",0,0,0,0\r\n");
 }
 
-TEST(ExportWithCountTree, CountsTheTreeWithTheOverheadInForce) {
+TEST(ExportWithTheCount, CountsTheTreeWithTheOverheadGiven) {
     test::TempTree dir;
     const std::string docs = dir.path("docs");
     ASSERT_EQ(mkdir(docs.c_str(), 0755), 0);
@@ -374,17 +383,13 @@ TEST(ExportWithCountTree, CountsTheTreeWithTheOverheadInForce) {
     ASSERT_EQ(lstat((docs + "/sub").c_str(), &st), 0);
     const std::int64_t bytes = 950 + st.st_size;
 
-    OverheadGuard overhead(256);
     const std::string expected = "\"" + docs + "\",1,2," + std::to_string(bytes) + ",768\r\n";
-    // With and without a trailing '/', twice in a row: the same lines.
-    const std::string name = output::exportDataFile(
-        {docs, docs + "/"}, dir.path("L.PML"), output::countWithCountTree(stats::EntryOverhead));
+    // With and without a trailing '/', and its subdirectory, twice in a row: the same lines.
+    const std::vector<std::string> entries{docs, docs + "/", docs + "/sub"};
+    const std::string name = exportCounted(entries, dir.path("L.PML"), 256);
     const std::string first = test::readFile(name);
-    EXPECT_EQ(first, expected + "\"" + docs + "/\",1,2," + std::to_string(bytes) + ",768\r\n");
-    output::exportDataFile({docs, docs + "/"}, dir.path("L.PML"),
-                           output::countWithCountTree(stats::EntryOverhead));
+    EXPECT_EQ(first, expected + "\"" + docs + "/\",1,2," + std::to_string(bytes) + ",768\r\n" +
+                         "\"" + docs + "/sub\",0,1,50,256\r\n");
+    exportCounted(entries, dir.path("L.PML"), 256);
     EXPECT_EQ(test::readFile(name), first);
-    // DirStats keeps the figures of the last entry.
-    EXPECT_EQ(stats::DirStats.DirCount, 1);
-    EXPECT_EQ(stats::DirStats.FileCount, 2);
 }

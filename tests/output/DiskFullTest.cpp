@@ -21,6 +21,7 @@
 #include "platform/ioerror.h"
 #include "tests/support/Child.h"
 #include "tests/support/PrivateTmpfs.h"
+#include "tests/support/ExportList.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;
@@ -121,8 +122,7 @@ TEST(FullDisk, DataFileExportReadsDiskFull) {
         int code = 0;
         std::string text;
         try {
-            output::exportDataFile(std::vector<std::string>(5000, tree), listPath,
-                                   output::countWithCountTree(stats::EntryOverhead));
+            test::exportList(std::vector<std::string>(5000, tree), listPath, stats::EntryOverhead);
             return "export reported success";
         } catch (const platform::InOutError& e) {
             code = e.code();
@@ -162,14 +162,8 @@ void warmUp(const std::string& dir) {
     list::WatchedList l;
     errorOf([&] { list::loadList(l, scratch.path("W.PML")); });
     errorOf([&] { list::loadList(l, scratch.path("missing")); });
-    errorOf([&] {
-        output::exportDataFile({dir}, scratch.path("W.PML"),
-                               output::countWithCountTree(stats::EntryOverhead));
-    });
-    errorOf([&] {
-        output::exportDataFile({dir}, scratch.path("no/W.PML"),
-                               output::countWithCountTree(stats::EntryOverhead));
-    });
+    errorOf([&] { test::exportList({dir}, scratch.path("W.PML"), stats::EntryOverhead); });
+    errorOf([&] { test::exportList({dir}, scratch.path("no/W.PML"), stats::EntryOverhead); });
 }
 
 TEST(TooManyOpenFiles, SaveWithoutASpareDescriptorKeepsThePreviousFile) {
@@ -212,10 +206,8 @@ TEST(TooManyOpenFiles, LoadAndExportReportTheFailure) {
                   std::string error = errorOf([&] { list::loadList(l, listPath); });
                   if (error != "Cannot open file " + listPath) return "load raised: " + error;
                   if (l.entries() != Names{"/keep"}) return "list changed by a failed load";
-                  error = errorOf([&] {
-                      output::exportDataFile({t.path("tree")}, listPath,
-                                             output::countWithCountTree(stats::EntryOverhead));
-                  });
+                  error = errorOf(
+                      [&] { test::exportList({t.path("tree")}, listPath, stats::EntryOverhead); });
                   if (error != "Cannot create file " + t.path("WATCH.TXT"))
                       return "export raised: " + error;
                   return "";
@@ -224,8 +216,7 @@ TEST(TooManyOpenFiles, LoadAndExportReportTheFailure) {
     EXPECT_EQ("", inChild([&]() -> std::string {
                   warmUp(t.path("tree"));
                   if (!test::leaveSpareDescriptors(3)) return "setrlimit failed";
-                  output::exportDataFile({t.path("tree")}, listPath,
-                                         output::countWithCountTree(stats::EntryOverhead));
+                  test::exportList({t.path("tree")}, listPath, stats::EntryOverhead);
                   return "";
               }));
     const std::string line = test::readFile(t.path("WATCH.TXT"));

@@ -20,6 +20,7 @@
 #include "platform/locale.h"
 #include "stats/counting.h"
 #include "tests/support/Child.h"
+#include "tests/support/ExportList.h"
 #include "tests/support/TempTree.h"
 
 using namespace pelmora;
@@ -157,8 +158,7 @@ TEST(HostileEntries, DataFileLinesReadBackAsEntryAndFourNumbers) {
     entries.push_back(t.path("dots/../dots/"));    // a trailing delimiter too
     entries.push_back(t.path("missing \"one\""));  // does not exist: zeros
     const std::string listPath = t.path("H.PML");
-    const std::string name =
-        output::exportDataFile(entries, listPath, output::countWithCountTree(stats::EntryOverhead));
+    const std::string name = test::exportList(entries, listPath, stats::EntryOverhead);
     const std::string text = test::readFile(name);
 
     std::vector<Lines> records;
@@ -214,11 +214,11 @@ TEST(HostileListFile, LineOfAHundredThousandBytesIsKeptWhole) {
     list::saveList(l, path);
     EXPECT_TRUE(test::readFile(path) == "/a\r\n/b\r\n" + huge + "\r\n");
     // Counting such a path finds nothing (the name is too long) and does not fail.
-    const output::LineFigures f = output::countWithCountTree(stats::EntryOverhead)(huge);
+    const output::LineFigures f = output::figuresOf(stats::CountTree(huge), stats::EntryOverhead);
     EXPECT_EQ(f.dirCount, 0);
     EXPECT_EQ(f.fileCount, 0);
     // Its data-file line is still one record.
-    output::exportDataFile(l.entries(), path, output::countWithCountTree(stats::EntryOverhead));
+    test::exportList(l.entries(), path, stats::EntryOverhead);
     std::vector<Lines> records;
     ASSERT_TRUE(readCsv(test::readFile(t.path("L.TXT")), records));
     ASSERT_EQ(records.size(), 3u);

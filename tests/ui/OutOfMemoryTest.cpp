@@ -21,6 +21,7 @@
 #include "output/DataFile.h"
 #include "tests/support/Child.h"
 #include "tests/ui/FailingAllocations.h"
+#include "tests/support/ExportList.h"
 #include "tests/support/TempTree.h"
 #include "tests/ui/ShellFixture.h"
 
@@ -75,11 +76,7 @@ TEST(OutOfMemory, AtAnyAllocationTheExportKeepsThePreviousDataFile) {
     const Lines entries = {t.path("tree"), t.path("tree/a"), ""};
     std::string complete;
     const std::string problem = failEachAllocationInTurn(
-        [] {},
-        [&] {
-            output::exportDataFile(entries, data, list,
-                                   output::countWithCountTree(stats::EntryOverhead));
-        },
+        [] {}, [&] { test::exportList(entries, data, list, stats::EntryOverhead); },
         [&](bool failed) -> std::string {
             if (namesIn(t.root()) != Lines{"L.PML", "L.TXT", "tree"}) return "a stray file";
             const std::string now = test::readFile(data);
