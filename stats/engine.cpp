@@ -123,35 +123,40 @@ struct ListCount::State {
         std::vector<std::size_t> answers;  // the entry each target stands for
         const std::string& n = norms[root];
         const std::string below = belowPrefix(n);
-        auto consider = [&](std::size_t j) {
+        // The entries whose text names the start again or a directory below it: looked for on
+        // the way by their names, confirmed afterwards by device and inode.
+        auto add = [&](std::size_t j, std::string relative) {
             if (j == root) return;
-            platform::UniqueFd fd;
-            platform::DirIdentity id;
-            // Opened as its own count would open it; one that cannot be opened has its own
-            // walk, which names the error.
-            if (platform::openDirectory(entries[j], fd) != 0 ||
-                platform::identityOf(fd.get(), id) != 0)
-                return;
-            plan.add({id, detail::startPrefix(entries[j])});
+            plan.add({std::move(relative), detail::startPrefix(entries[j])});
             answers.push_back(j);
         };
-        forUnansweredEqual(n, consider);
+        forUnansweredEqual(n, [&](std::size_t j) { add(j, {}); });
         std::string high = below;
         high.back() = static_cast<char>(high.back() + 1);
         forUnansweredIn(below, high, [&](std::size_t j) {
-            if (norms[j] != n) consider(j);
+            if (norms[j] != n) add(j, norms[j].substr(below.size()));
         });
         stopIfCancelled(options);
         detail::WalkAnswers got = detail::walk(entries[root], options, plan);
         ++walks;
         for (std::size_t t = 0; t < answers.size(); ++t) {
-            if (got.targets[t]) {
+            if (got.targets[t] && names(entries[answers[t]], got.reached[t])) {
                 results[answers[t]] = std::move(*got.targets[t]);
                 answered[answers[t]] = 1;
             }
         }
         results[root] = std::move(got.start);
         answered[root] = 1;
+    }
+
+    // Whether `entry`, opened as its own count would open it, is the directory `reached`. One
+    // that is not (a link on the way, a directory replaced meanwhile) or cannot be opened has
+    // a walk of its own.
+    static bool names(const std::string& entry, const platform::DirIdentity& reached) {
+        platform::UniqueFd fd;
+        platform::DirIdentity id;
+        return platform::openDirectory(entry, fd) == 0 && platform::identityOf(fd.get(), id) == 0 &&
+               id.sameAs(reached);
     }
 };
 

@@ -152,9 +152,10 @@ CountResult count(std::string_view dir, const CountOptions& options = {});
 
 // The entries of a list counted so that each directory of their trees is read once: an entry
 // that lies inside another one is answered by the walk of the enclosing entry when that walk
-// reaches it by the rules of its own count (on the same mount, not below a name beginning with
-// '.', through directory entries: the directory it names is recognised by its device and
-// inode). Every other entry has a walk of its own; an entry given twice is answered once.
+// reaches it by the rules of its own count: on the same mount, not below a name beginning with
+// '.', through directory entries (no symlink on the way), the directory it names confirmed by
+// device and inode. Every other entry has a walk of its own; an entry given twice is answered
+// once.
 // Each entry's result is exactly count(entry, options): its figures, its errors (named by the
 // entry's own text) and the figures below it.
 //

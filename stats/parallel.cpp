@@ -76,6 +76,7 @@ class Node : public DescriptorSlot {
     const std::uint32_t depth;   // below the start directory
     Subtree* subtree = nullptr;  // the subtree it lies in: its own, or the nearest above
     bool ownSubtree = false;
+    std::int32_t at = WalkPlan::kNone;  // its place among the paths of the walk's targets
     // 1 until this directory has been read, plus one per live subdirectory node.
     std::atomic<int> liveRefs{1};
 
@@ -177,6 +178,7 @@ class ParallelCount {
         m_root->liveRefs.fetch_add(1);  // ours, dropped when the count is destroyed
         m_root->subtree = &start;
         m_root->ownSubtree = true;
+        m_root->at = m_subtrees.plan().start();
         m_descriptors.setRoot(*m_root, std::move(rootFd));
         m_outstanding = 1;
         m_stack.push_back(m_root);
@@ -502,7 +504,10 @@ class ParallelCount {
                     Node* child = Node::create(node, e.name, st.id.inode, index++);
                     s.found.back() = child;
                     child->subtree = node->subtree;
-                    if (m_tracking && m_subtrees.opens(parentOwn, st.id.inode)) track(child);
+                    if (m_tracking) {
+                        child->at = m_subtrees.plan().below(node->at, e.name);
+                        if (m_subtrees.opens(parentOwn, child->at)) track(child);
+                    }
                 }
             } else {
                 ++files;
@@ -530,15 +535,14 @@ class ParallelCount {
         }
     }
 
-    // A subdirectory that may be a subtree of its own: made one when it is.
+    // A subdirectory that is a subtree of its own.
     void track(Node* child) {
         Node* const node = child->parent;
         std::vector<std::uint32_t> place;
         const std::string path = pathOf(child, &place);
         Subtree* const s =
-            m_subtrees.open(*node->subtree, node->ownSubtree ? node->subtree : nullptr,
+            m_subtrees.open(*node->subtree, node->ownSubtree ? node->subtree : nullptr, child->at,
                             child->inode, path, child->depth);
-        if (s == nullptr) return;
         s->place = std::move(place);
         child->subtree = s;
         child->ownSubtree = true;

@@ -13,18 +13,37 @@ namespace pelmora::stats::detail {
 // ---- the plan ----------------------------------------------------------------------------
 
 void WalkPlan::add(Target target) {
-    m_byInode.emplace(target.id.inode, targets.size());
+    if (m_nodes.empty()) m_nodes.emplace_back();
+    std::int32_t at = 0;
+    std::string_view rest = target.relative;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('/');
+        const std::string_view name = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        const auto it = m_nodes[static_cast<std::size_t>(at)].names.find(name);
+        if (it != m_nodes[static_cast<std::size_t>(at)].names.end()) {
+            at = it->second;
+            continue;
+        }
+        const auto next = static_cast<std::int32_t>(m_nodes.size());
+        m_nodes[static_cast<std::size_t>(at)].names.emplace(std::string(name), next);
+        m_nodes.emplace_back();
+        at = next;
+    }
+    m_nodes[static_cast<std::size_t>(at)].targets.push_back(targets.size());
     targets.push_back(std::move(target));
 }
 
-std::vector<std::size_t> WalkPlan::find(const platform::DirIdentity& id) const {
-    std::vector<std::size_t> found;
-    const auto [first, last] = m_byInode.equal_range(id.inode);
-    for (auto it = first; it != last; ++it) {
-        if (targets[it->second].id.sameAs(id)) found.push_back(it->second);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
+std::int32_t WalkPlan::below(std::int32_t at, std::string_view name) const {
+    if (at == kNone) return kNone;
+    const auto& names = m_nodes[static_cast<std::size_t>(at)].names;
+    const auto it = names.find(name);
+    return it == names.end() ? kNone : it->second;
+}
+
+const std::vector<std::size_t>& WalkPlan::targetsAt(std::int32_t at) const {
+    static const std::vector<std::size_t> none;
+    return at == kNone ? none : m_nodes[static_cast<std::size_t>(at)].targets;
 }
 
 // ---- subtrees ----------------------------------------------------------------------------
@@ -66,25 +85,24 @@ SubtreeSet::SubtreeSet(const WalkPlan& plan, std::string startPrefix)
 
 void SubtreeSet::begin(const platform::DirIdentity& start) {
     m_startId = start;
-    if (m_plan.watches()) m_all.front()->targets = m_plan.find(start);
+    Subtree& s = *m_all.front();
+    s.id = start;
+    s.targets = m_plan.targetsAt(m_plan.start());
 }
 
-Subtree* SubtreeSet::open(Subtree& above, const Subtree* parentOwn, std::uint64_t inode,
-                          std::string_view path, std::uint32_t depth) {
+Subtree* SubtreeSet::open(Subtree& above, const Subtree* parentOwn, std::int32_t at,
+                          std::uint64_t inode, std::string_view path, std::uint32_t depth) {
     const std::uint32_t inherited = parentOwn != nullptr ? parentOwn->keep : 0;
-    std::vector<std::size_t> targets;
-    if (m_plan.mayWatch(inode)) {
-        platform::DirIdentity id = m_startId;
-        id.inode = inode;
-        targets = m_plan.find(id);
-    }
-    if (targets.empty() && inherited == 0) return nullptr;
+    std::vector<std::size_t> targets = m_plan.targetsAt(at);
     auto s = std::make_unique<Subtree>();
+    s->id = m_startId;
+    s->id.inode = inode;
     s->parent = &above;
     s->depth = depth;
     s->kept = inherited > 0;
     // A watched directory keeps its own levels, whatever the directories above it keep.
-    s->keep = targets.empty() ? inherited - 1 : std::max(m_plan.depth, inherited - 1);
+    const std::uint32_t fromAbove = inherited > 0 ? inherited - 1 : 0;
+    s->keep = targets.empty() ? fromAbove : std::max(m_plan.depth, fromAbove);
     s->targets = std::move(targets);
     s->relative.assign(path.substr(std::min(path.size(), m_prefix.size())));
     Subtree* const made = s.get();
@@ -160,9 +178,12 @@ WalkAnswers SubtreeSet::answers(bool byPlace) {
     WalkAnswers a;
     a.start = resultOf(0, m_prefix, !byPlace);
     a.targets.resize(m_plan.targets.size());
+    a.reached.resize(m_plan.targets.size());
     for (std::size_t i = 0; i < m_all.size(); ++i) {
-        for (const std::size_t t : m_all[i]->targets)
+        for (const std::size_t t : m_all[i]->targets) {
             a.targets[t] = resultOf(i, m_plan.targets[t].prefix, !byPlace);
+            a.reached[t] = m_all[i]->id;
+        }
     }
     return a;
 }
@@ -182,20 +203,25 @@ class SubtreeTracker : public WalkObserver {
     explicit SubtreeTracker(SubtreeSet& set) : m_set(set) {
         m_chain.push_back(&set.start());
         m_own.push_back(&set.start());
+        m_at.push_back(set.plan().start());
     }
 
     void started(const platform::DirIdentity& start) override { m_set.begin(start); }
     void enter(std::uint64_t inode, std::string_view path, std::size_t depth) override {
-        Subtree* s = m_set.opens(m_own.back(), inode)
-                         ? m_set.open(*m_chain.back(), m_own.back(), inode, path,
+        const std::int32_t at =
+            m_set.plan().below(m_at.back(), path.substr(platform::lastDelimiter(path) + 1));
+        Subtree* s = m_set.opens(m_own.back(), at)
+                         ? m_set.open(*m_chain.back(), m_own.back(), at, inode, path,
                                       static_cast<std::uint32_t>(depth))
                          : nullptr;
+        m_at.push_back(at);
         m_own.push_back(s);
         if (s != nullptr) m_chain.push_back(s);
     }
     void leave() override {
         if (m_own.back() != nullptr) m_chain.pop_back();
         m_own.pop_back();
+        m_at.pop_back();
     }
 
     // The subtrees the walk is in now, the start's first.
@@ -204,7 +230,8 @@ class SubtreeTracker : public WalkObserver {
   private:
     SubtreeSet& m_set;
     std::vector<Subtree*> m_chain;
-    std::vector<Subtree*> m_own;  // per directory open in the walk: its own subtree, or null
+    std::vector<Subtree*> m_own;     // per directory open in the walk: its own subtree, or null
+    std::vector<std::int32_t> m_at;  // and its place among the targets' paths
 };
 
 }  // namespace

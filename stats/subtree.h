@@ -17,12 +17,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/dir.h"
@@ -31,32 +32,46 @@
 
 namespace pelmora::stats::detail {
 
-// A directory a walk is to recognise on its way, and the text its figures are named by.
+// A directory a walk is to recognise on its way: found by its path below the start, to be
+// confirmed by device and inode, and the text its figures are named by.
 struct Target {
-    platform::DirIdentity id;
-    std::string prefix;  // its own text with a '/' appended (the prefix of its entries)
+    std::string relative;  // its path below the start, names joined by '/' ("": the start)
+    std::string prefix;    // its own text with a '/' appended (the prefix of its entries)
 };
 
-// What a walk answers besides its start's own figures.
-struct WalkPlan {
+// What a walk answers besides its start's own figures. The targets' paths make a tree of
+// names, so that a directory of the walk is looked for among them by one name at a time.
+class WalkPlan {
+  public:
+    static constexpr std::int32_t kNone = -1;
+
     unsigned depth = 0;           // levels of directories kept below every start it answers
     std::vector<Target> targets;  // watched directories it may reach
 
     void add(Target target);
-    // Whether some target has this inode (a quick test before find).
-    bool mayWatch(std::uint64_t inode) const { return m_byInode.count(inode) != 0; }
-    // The targets that are the directory `id`.
-    std::vector<std::size_t> find(const platform::DirIdentity& id) const;
     bool watches() const { return !targets.empty(); }
+    // The start's place in the tree of names (kNone without targets).
+    std::int32_t start() const { return m_nodes.empty() ? kNone : 0; }
+    // The place of the subdirectory `name` of the directory at `at`: kNone when no target
+    // lies there or below it.
+    std::int32_t below(std::int32_t at, std::string_view name) const;
+    // The targets that are the directory at `at`.
+    const std::vector<std::size_t>& targetsAt(std::int32_t at) const;
 
   private:
-    std::unordered_multimap<std::uint64_t, std::size_t> m_byInode;
+    struct Place {
+        std::map<std::string, std::int32_t, std::less<>> names;
+        std::vector<std::size_t> targets;
+    };
+    std::vector<Place> m_nodes;
 };
 
-// The figures a walk gives: its start's, and those of each target it reached.
+// The figures a walk gives: its start's, and those of each target it reached, with the
+// directory it found there (for the caller to confirm that it is the one the target names).
 struct WalkAnswers {
     CountResult start;
     std::vector<std::optional<CountResult>> targets;  // one per WalkPlan target
+    std::vector<platform::DirIdentity> reached;
 };
 
 // An error with its directory's place in walk order: the places among their parents'
@@ -78,6 +93,7 @@ struct Subtree {
     std::uint32_t keep = 0;     // levels below it whose directories are subtrees too
     bool kept = false;          // among the figures below some start
     std::vector<std::size_t> targets;
+    platform::DirIdentity id;          // the directory it is (for its targets)
     std::string relative;              // its path below the start, "" for the start
     std::vector<std::uint32_t> place;  // threaded walk: its place in walk order
 
@@ -110,14 +126,18 @@ class SubtreeSet {
     const platform::DirIdentity& startIdentity() const { return m_startId; }
     bool tracksAnything() const { return m_plan.depth > 0 || m_plan.watches(); }
 
+    const WalkPlan& plan() const { return m_plan; }
+
     // Whether a directory below the start is a subtree of its own: `parentOwn` is its parent
-    // directory's own subtree (null when it has none).
-    bool opens(const Subtree* parentOwn, std::uint64_t inode) const {
-        return (parentOwn != nullptr && parentOwn->keep > 0) || m_plan.mayWatch(inode);
+    // directory's own subtree (null when it has none), `at` its place among the targets' paths.
+    bool opens(const Subtree* parentOwn, std::int32_t at) const {
+        return (parentOwn != nullptr && parentOwn->keep > 0) ||
+               (at != WalkPlan::kNone && !m_plan.targetsAt(at).empty());
     }
-    // The subtree such a directory opens, or null: `above` is the subtree it lies in, `path`
-    // its path (the start's prefix and the names below it), `depth` its depth below the start.
-    Subtree* open(Subtree& above, const Subtree* parentOwn, std::uint64_t inode,
+    // The subtree such a directory opens: `above` is the subtree it lies in, `inode` the
+    // directory's, `path` its path (the start's prefix and the names below it), `depth` its
+    // depth below the start.
+    Subtree* open(Subtree& above, const Subtree* parentOwn, std::int32_t at, std::uint64_t inode,
                   std::string_view path, std::uint32_t depth);
 
     // Threaded walk, once every thread is done: adds each subtree's figures to the subtree
