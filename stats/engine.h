@@ -37,6 +37,7 @@
 #include <string_view>
 #include <vector>
 
+#include "stats/exclude.h"
 #include "stats/real48.h"
 
 namespace pelmora::stats {
@@ -90,6 +91,14 @@ struct CountOptions {
     // its subdirectories), from the same walk; 0: none. Memory grows with the directories
     // kept, not with the tree.
     unsigned depth = 0;
+    // Count and enter names beginning with '.' like any other ("." and ".." never): for
+    // pelmora-cli count --all only; every other count leaves them out.
+    bool hidden = false;
+    // Without `hidden`: count in CountResult::hiddenLeftOut the entries left out for their
+    // names that hold data (directories, and files of one byte or more).
+    bool noteHidden = false;
+    // Entries left out by name or path (pelmora-cli count --exclude); not owned.
+    const Exclusion* exclude = nullptr;
 };
 
 // What count() raises when CountOptions::cancel stopped it.
@@ -136,6 +145,8 @@ struct CountResult {
     std::vector<DirFigures> below;
     // How many threads the walk that gave these figures had started (1 for a one-thread walk).
     unsigned threads = 1;
+    // With CountOptions::noteHidden: the entries left out for their names that hold data.
+    std::int64_t hiddenLeftOut = 0;
 
     bool complete() const { return errorCount == 0; }
 };

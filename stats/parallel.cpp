@@ -106,6 +106,7 @@ struct alignas(64) Worker {
     AllocationSum allocation;
     std::int64_t errorCount = 0;
     std::vector<PlacedError> errors;
+    std::int64_t hidden = 0;
 };
 
 // What a thread reuses from one directory to the next.
@@ -132,6 +133,10 @@ class ParallelCount {
         : m_dir(dir),
           m_rootPrefix(startPrefix(dir)),
           m_allocated(options.allocated),
+          m_hidden(options.hidden),
+          m_noteHidden(options.noteHidden && !options.hidden),
+          m_exclude(options.exclude != nullptr && !options.exclude->empty() ? options.exclude
+                                                                            : nullptr),
           m_cancel(options.cancel),
           m_progress(options.progress),
           m_descriptors(options.descriptorBudget.value_or(defaultDescriptorBudget())),
@@ -194,6 +199,7 @@ class ParallelCount {
             start.bytes += w->bytes;
             huge = huge || w->hugeSize;
             start.errorCount += w->errorCount;
+            start.hidden += w->hidden;
             start.errors.insert(start.errors.end(), w->errors.begin(), w->errors.end());
             if (m_allocated) start.allocation.merge(w->allocation);
         }
@@ -475,14 +481,26 @@ class ParallelCount {
         std::uint32_t index = 0;
         std::int64_t dirs = 0;
         std::int64_t files = 0;
+        std::int64_t hidden = 0;
         unsigned __int128 bytes = 0;
         if (mine != nullptr && m_allocated) s.allocation.clear();
+        // The prefix of this directory's entries, for exclusions by path.
+        std::string prefix;
+        if (m_exclude != nullptr && m_exclude->byPath())
+            prefix = node == m_root ? m_rootPrefix : pathOf(node) + '/';
         reader.reset(fd);
         platform::DirEntry e;
         while (reader.next(e)) {
-            // Hidden names ("." and ".." among them) are neither counted nor entered, so they
-            // are not even looked at.
-            if (platform::isHiddenName(e.name)) continue;
+            // Hidden names are neither counted nor entered, so they are not even looked at,
+            // unless they are to be counted (--all) or told of.
+            if (platform::isHiddenName(e.name)) {
+                if (e.name == "." || e.name == ".." || (!m_hidden && !m_noteHidden)) continue;
+                if (!m_hidden) {
+                    if (holdsData(fd, e)) ++hidden;
+                    continue;
+                }
+            }
+            if (m_exclude != nullptr && m_exclude->excludes(prefix, e.name)) continue;
             platform::EntryStat st;
             const int err = platform::statEntry(fd, e.cname, fields, st);
             if (err != 0) {
@@ -516,6 +534,7 @@ class ParallelCount {
         me.dirs += dirs;
         me.files += files;
         me.bytes += bytes;
+        me.hidden += hidden;
         if (reader.error() != 0 && failed == 0) failed = reader.error();
         if (failed != 0) recordError(me, node, failed);
         if (mine != nullptr) {
@@ -523,6 +542,7 @@ class ParallelCount {
             mine->dirs += dirs;
             mine->files += files;
             mine->bytes += bytes;
+            mine->hidden += hidden;
             if (m_allocated) mine->allocation.merge(s.allocation);
         }
         if (m_progress != nullptr) {
@@ -533,6 +553,15 @@ class ParallelCount {
             else
                 m_progress->add(entries, sum, {});
         }
+    }
+
+    // Whether an entry left out for its name holds data: a directory, or a file of a byte or
+    // more.
+    static bool holdsData(int fd, const platform::DirEntry& e) {
+        if (e.type == DT_DIR) return true;
+        platform::EntryStat st;
+        return platform::statEntry(fd, e.cname, platform::kStatBasic, st) == 0 &&
+               (S_ISDIR(st.mode) || st.size > 0);
     }
 
     // A subdirectory that is a subtree of its own.
@@ -565,6 +594,9 @@ class ParallelCount {
     const std::string m_dir;
     const std::string m_rootPrefix;  // the start text with its '/', as the walk's prefixes
     const bool m_allocated;
+    const bool m_hidden;      // names beginning with '.' counted and entered too
+    const bool m_noteHidden;  // those left out that hold data told of
+    const Exclusion* const m_exclude;
     const std::atomic<bool>* const m_cancel;
     CountProgress* const m_progress;
     DescriptorCache m_descriptors;

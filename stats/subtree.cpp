@@ -72,6 +72,7 @@ void Subtree::absorb(const Subtree& child) {
     bytes += child.bytes;
     allocation.merge(child.allocation);
     errorCount += child.errorCount;
+    hidden += child.hidden;
     errors.insert(errors.end(), child.errors.begin(), child.errors.end());
     sortAndTrim(errors);
 }
@@ -138,6 +139,7 @@ CountResult SubtreeSet::resultOf(std::size_t index, const std::string& prefix, b
     r.byteTotal = inOrder ? s.total.total() : Real48::fromInt(static_cast<std::int64_t>(s.bytes));
     r.allocatedBytes = s.allocation.total();
     r.errorCount = s.errorCount;
+    r.hiddenLeftOut = s.hidden;
     for (const PlacedError& e : s.errors)
         r.errors.push_back(
             {nameBelow(s, e.relative, prefix), e.error, platform::ioCodeFromErrno(e.error)});
@@ -247,7 +249,15 @@ WalkAnswers walkSequential(std::string_view dir, const CountOptions& options,
     auto entry = [&](const TSearchRec& rec, std::string_view at) {
         if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed))
             throw Cancelled();
-        if (platform::isHiddenName(rec.Name)) return;
+        if (platform::isHiddenName(rec.Name)) {
+            if (rec.Name == "." || rec.Name == "..") return;
+            if (!options.hidden) {
+                if (options.noteHidden && ((rec.Attr & faDirectory) != 0 || rec.Size > 0)) {
+                    for (Subtree* s : tracker.chain()) ++s->hidden;
+                }
+                return;
+            }
+        }
         if (options.progress != nullptr) {
             batchBytes += static_cast<std::uint64_t>(rec.Size);
             if (++batchEntries == 256) {
@@ -271,7 +281,10 @@ WalkAnswers walkSequential(std::string_view dir, const CountOptions& options,
         for (Subtree* s : tracker.chain()) s->addErrorInOrder(relative, err);
     };
     WalkOptions walk;
-    walk.statDotNames = false;
+    walk.statDotNames = options.hidden || options.noteHidden;
+    walk.enterHidden = options.hidden;
+    walk.exclude =
+        options.exclude != nullptr && !options.exclude->empty() ? options.exclude : nullptr;
     walk.fillTime = false;
     walk.allocation = options.allocated;
     if (options.descriptorBudget) walk.descriptorBudget = *options.descriptorBudget;

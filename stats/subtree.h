@@ -104,6 +104,7 @@ struct Subtree {
     AllocationSum allocation;
     std::int64_t errorCount = 0;
     std::vector<PlacedError> errors;
+    std::int64_t hidden = 0;  // entries left out for their names that hold data
 
     std::mutex lock;  // threaded walk: guards the figures above
 

@@ -10,6 +10,7 @@
 #include "platform/dir.h"
 #include "platform/ioerror.h"
 #include "platform/paths.h"
+#include "stats/exclude.h"
 #include "stats/tally.h"
 
 // How a walk reads the disk: each directory is read once through the directory reader
@@ -126,10 +127,14 @@ class EntryScanner {
         platform::DirEntry e;
         while (m_reader.next(e)) {
             const std::string_view name = e.name;
-            const bool dot = platform::isHiddenName(name);
+            const bool dot =
+                platform::isHiddenName(name) && !(rq.options->enterHidden && !isDotOrDotDot(name));
             const bool matches = maskAll || MatchesMask(name, rq.mask);
             const bool candidate = rq.collect && !dot && platform::mustStat(e.type, false);
             if (!matches && !candidate) continue;
+            if (rq.options->exclude != nullptr && !isDotOrDotDot(name) &&
+                rq.options->exclude->excludes(rq.prefix, name))
+                continue;
             if (matches) result.matchedAny = true;
 
             TSearchRec rec;

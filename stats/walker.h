@@ -31,6 +31,8 @@ struct DirIdentity;
 
 namespace pelmora::stats {
 
+class Exclusion;
+
 constexpr std::uint16_t faReadOnly = 0x01;
 constexpr std::uint16_t faHidden = 0x02;
 constexpr std::uint16_t faSysFile = 0x04;
@@ -138,8 +140,13 @@ struct WalkOptions {
     // cannot be opened, whose reading failed, or whose entries could not be examined (each
     // directory at most once). The walk goes on; nothing else reports these.
     WalkErrorCallback onError;
-    // When set, told of every directory below the start that the walk enters (WalkTree only).
+    // When set, told of every directory below the start that the walk enters.
     WalkObserver* observer = nullptr;
+    // The counting engine's own choices, for pelmora-cli count: enter directories whose name
+    // begins with '.' too (walkDirectory only), and leave out the entries `exclude` names
+    // (neither delivered nor entered).
+    bool enterHidden = false;
+    const Exclusion* exclude = nullptr;
 };
 
 // The process-wide slot WalkTree fills at its start: the mask (at most its first 12

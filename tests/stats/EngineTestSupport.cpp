@@ -13,6 +13,7 @@ namespace {
 
 struct Walk {
     const std::function<bool(const std::string&)>& enter;
+    const ReferenceRules& rules;
     dev_t device;
     Reference ref;
     std::set<std::pair<dev_t, ino_t>> seen;
@@ -34,7 +35,9 @@ struct Walk {
         DIR* d = ::fdopendir(::dup(fd));
         if (d == nullptr) return;
         while (const dirent* e = ::readdir(d)) {
-            if (e->d_name[0] == '.') continue;
+            const std::string name = e->d_name;
+            if (name == "." || name == ".." || (name[0] == '.' && !rules.hidden)) continue;
+            if (rules.leaveOut && rules.leaveOut(path + "/" + name)) continue;
             struct stat st {};
             if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
             entry(st);
@@ -76,11 +79,12 @@ std::string decimal(unsigned __int128 v) {
 }
 
 Reference referenceCount(const std::string& path,
-                         const std::function<bool(const std::string&)>& enter) {
+                         const std::function<bool(const std::string&)>& enter,
+                         const ReferenceRules& rules) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) return {};
-    Walk walk{enter, st.st_dev, {}, {}};
+    Walk walk{enter, rules, st.st_dev, {}, {}};
     walk.directory(fd, path);
     ::close(fd);
     return walk.ref;

@@ -52,12 +52,19 @@ struct Reference {
     std::vector<std::pair<std::string, int>> entered;
 };
 
+// What the reference may do besides the program's default rule.
+struct ReferenceRules {
+    bool hidden = false;  // count and enter names beginning with '.' too (not "." and "..")
+    std::function<bool(const std::string& path)> leaveOut;  // neither counted nor entered
+};
+
 // Walks `path` by the program's rule: in each directory, its entries whose name does not begin
 // with '.' in readdir order (counted, sizes added), then its subdirectories on the same device
 // in readdir order, each to the bottom. `enter(path)` may refuse a directory (it is counted
 // but not entered, and its path noted in `skipped`).
 Reference referenceCount(const std::string& path,
-                         const std::function<bool(const std::string&)>& enter = {});
+                         const std::function<bool(const std::string&)>& enter = {},
+                         const ReferenceRules& rules = {});
 
 // Rounds to 40 significant bits, halves away from zero: the byte total's format.
 unsigned __int128 round40(unsigned __int128 v);

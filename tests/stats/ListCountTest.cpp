@@ -245,6 +245,48 @@ TEST_P(ListCountModes, FiguresBelowEachStartAreThoseOfTheDirectoriesThere) {
     EXPECT_TRUE(count(T, options()).below.empty());  // only when asked for
 }
 
+// pelmora-cli count's own choices: names beginning with '.' counted too, those left out that
+// hold data told of, and patterns that leave entries out.
+TEST_P(ListCountModes, HiddenNamesCountedOrToldOfAndExclusionsLeftOut) {
+    TempTree t;
+    put(t, "T/.conf/.deep/f", 40);
+    put(t, "T/.data", 5);
+    put(t, "T/.empty", 0);
+    put(t, "T/sub/.cache", 9);
+    put(t, "T/sub/a.o", 100);
+    put(t, "T/sub/a.c", 10);
+    put(t, "T/skip/inside", 1000);
+    put(t, "T/build/x.tmp", 7);
+    put(t, "T/other/x.tmp", 8);
+    const std::string T = t.path("T");
+
+    CountOptions all = options();
+    all.hidden = true;
+    ReferenceRules withHidden;
+    withHidden.hidden = true;
+    EXPECT_EQ(figuresOf(count(T, all)), figuresOf(referenceCount(T, {}, withHidden)));
+
+    CountOptions told = options();
+    told.noteHidden = true;
+    ListCount list({T, T + "/sub"}, told);
+    // .conf and .data hold data, .empty does not; sub/.cache does.
+    EXPECT_EQ(list.result(0).hiddenLeftOut, 3);
+    EXPECT_EQ(list.result(1).hiddenLeftOut, 1);
+    EXPECT_EQ(figuresOf(list.result(0)), figuresOf(referenceCount(T)));
+    EXPECT_EQ(count(T, options()).hiddenLeftOut, 0);  // only when asked for
+
+    const pelmora::stats::Exclusion patterns({"*.o", "skip", "build/*.tmp"});
+    CountOptions excluding = options();
+    excluding.exclude = &patterns;
+    ReferenceRules leftOut;
+    leftOut.leaveOut = [&](const std::string& p) {
+        return p.ends_with(".o") || p == T + "/skip" || p == T + "/build/x.tmp";
+    };
+    const CountResult r = count(T, excluding);
+    EXPECT_EQ(figuresOf(r), figuresOf(referenceCount(T, {}, leftOut)));
+    EXPECT_EQ(r.files, 2);  // sub/a.c and other/x.tmp: nothing of skip, nor build/x.tmp
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryMode, ListCountModes, ::testing::ValuesIn(kModes),
                          [](const ::testing::TestParamInfo<Mode>& info) {
                              return std::string(info.param.name);
