@@ -4,9 +4,12 @@
 
 #include <unistd.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "cli/options.h"
 
 namespace pelmora::cli {
 
@@ -24,6 +27,16 @@ int runSnapshot(const Args& args);  // snapshot [OPTIONS] LIST
 int runHistory(const Args& args);   // history [OPTIONS] LIST
 int runReport(const Args& args);    // report LIST -o FILE.pdf: runs pelmora-report
 int writeReport(const Args& args);  // the report itself, in pelmora-report (Qt)
+
+// Each command's option table, the one its run function parses with; main() parses with it
+// too, to tell "COMMAND --help" (in any form getopt_long takes) before running the command.
+std::span<const OptionDef> countOptions();
+std::span<const OptionDef> exportOptions();
+std::span<const OptionDef> snapshotOptions();
+std::span<const OptionDef> historyOptions();
+// report's, for pelmora-cli and pelmora-report alike.
+enum ReportOptionId { kOptReportOutput = 1 };
+inline constexpr OptionDef kReportOptions[] = {{"output", 'o', true, kOptReportOutput}};
 
 // The usage of `command` ("" for the program's), with the exit-status table.
 std::string helpText(std::string_view command);

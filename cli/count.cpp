@@ -59,6 +59,10 @@ std::string jsonObject(const std::string& dir, const output::LineFigures& f,
 
 }  // namespace
 
+std::span<const OptionDef> countOptions() {
+    return kOptions;
+}
+
 int runCount(const Args& args) {
     ParsedOptions parsed;
     if (const std::string e = parseOptions(args, kOptions, parsed); !e.empty())

@@ -170,6 +170,14 @@ int run(const Args& args, bool snapshotOnly) {
 
 }  // namespace
 
+std::span<const OptionDef> exportOptions() {
+    return kExportOptions;
+}
+
+std::span<const OptionDef> snapshotOptions() {
+    return kCountingOptions;
+}
+
 int runExport(const Args& args) {
     return run(args, false);
 }

@@ -174,6 +174,10 @@ int plot(const Args& chartArgs) {
 
 }  // namespace
 
+std::span<const OptionDef> historyOptions() {
+    return kOptions;
+}
+
 int runHistory(const Args& args) {
     ParsedOptions parsed;
     if (const std::string e = parseOptions(args, kOptions, parsed); !e.empty())

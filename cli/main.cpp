@@ -13,34 +13,69 @@ namespace {
 
 using namespace pelmora::cli;
 
+int runHelp(const Args& args);
+
+std::span<const OptionDef> noOptions() {
+    return {};
+}
+
+std::span<const OptionDef> reportOptions() {
+    return kReportOptions;
+}
+
+struct Command {
+    std::string_view name;
+    std::span<const OptionDef> (*options)();
+    int (*run)(const Args&);
+};
+
+// Every command, with the table of its options.
+constexpr Command kCommands[] = {
+    {"count", countOptions, runCount},          {"export", exportOptions, runExport},
+    {"snapshot", snapshotOptions, runSnapshot}, {"history", historyOptions, runHistory},
+    {"report", reportOptions, runReport},       {"help", noOptions, runHelp},
+};
+
+// help [COMMAND]
+int runHelp(const Args& args) {
+    ParsedOptions parsed;
+    if (const std::string e = parseOptions(args, noOptions(), parsed); !e.empty())
+        return usageError("help", e);
+    if (parsed.operands.size() > 1) return usageError("help", "one command at most");
+    return printHelp(parsed.operands.empty() ? "" : parsed.operands.front());
+}
+
+enum { kOptVersion = 1 };
+constexpr OptionDef kProgramOptions[] = {{"version", 'V', false, kOptVersion}};
+
+// "pelmora-cli --help", "--version" and their short forms; what follows is not looked at.
+int runProgramOption(const std::string& option) {
+    ParsedOptions parsed;
+    if (const std::string e = parseOptions({option}, kProgramOptions, parsed); !e.empty())
+        return usageError("", e + "; run 'pelmora-cli --help'");
+    if (parsed.help) return printHelp("");
+    out().write(versionLine());
+    return out().finish() ? kExitOk : kExitFailed;
+}
+
 int run(int argc, char** argv) {
     if (argc < 2) {
         message("no command given; run 'pelmora-cli --help'");
         return kExitUsage;
     }
-    const std::string command = argv[1];
+    const std::string first = argv[1];
+    if (first.size() > 1 && first[0] == '-') return runProgramOption(first);
     const Args args(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h") return printHelp("");
-    if (command == "--version" || command == "-V") {
-        out().write(versionLine());
-        return out().finish() ? kExitOk : kExitFailed;
+    for (const Command& command : kCommands) {
+        if (command.name != first) continue;
+        // The command's own parse would stop at --help the same way; it is told here, before
+        // the command does anything. A usage error is left to the command to report.
+        ParsedOptions parsed;
+        parseOptions(args, command.options(), parsed);
+        if (parsed.help) return printHelp(command.name);
+        return command.run(args);
     }
-    if (command == "help") {
-        if (args.size() > 1) return usageError("help", "one command at most");
-        return printHelp(args.empty() ? "" : args.front());
-    }
-    // COMMAND --help anywhere before "--".
-    for (const std::string& a : args) {
-        if (a == "--") break;
-        if ((a == "--help" || a == "-h") && !helpText(command).empty() && command != "help")
-            return printHelp(command);
-    }
-    if (command == "count") return runCount(args);
-    if (command == "export") return runExport(args);
-    if (command == "snapshot") return runSnapshot(args);
-    if (command == "history") return runHistory(args);
-    if (command == "report") return runReport(args);
-    return usageError("", "unknown command '" + command + "'; run 'pelmora-cli --help'");
+    return usageError("", "unknown command '" + first + "'; run 'pelmora-cli --help'");
 }
 
 }  // namespace

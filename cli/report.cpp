@@ -60,9 +60,6 @@ int writePdf(const std::string& path, const QByteArray& pdf) {
     return kExitOk;
 }
 
-enum ReportOptionId { kOptOutput = 1 };
-constexpr OptionDef kReportOptions[] = {{"output", 'o', true, kOptOutput}};
-
 }  // namespace
 
 int writeReport(const Args& args) {
@@ -71,7 +68,7 @@ int writeReport(const Args& args) {
         return usageError("report", error);
     std::optional<std::string> pdfPath;
     for (const auto& [id, value] : parsed.options)
-        if (id == kOptOutput) pdfPath = value;
+        if (id == kOptReportOutput) pdfPath = value;
     if (parsed.operands.size() > 1)
         return usageError("report", "unexpected argument '" + parsed.operands[1] + "'");
     if (parsed.operands.empty() || !pdfPath || pdfPath->empty())

@@ -79,7 +79,10 @@ constexpr Help kHelp[] = {
      "  -o, --output FILE  the PDF file; \"-\" for standard output\n"
      "  -h, --help       this text\n",
      false},
-    {"help", "pelmora-cli help [COMMAND]", "The usage of pelmora-cli or of one COMMAND.\n", false},
+    {"help", "pelmora-cli help [COMMAND]",
+     "The usage of pelmora-cli or of one COMMAND.\n"
+     "  -h, --help       this text\n",
+     false},
 };
 
 }  // namespace
@@ -92,7 +95,10 @@ std::string helpText(std::string_view command) {
             s += std::string(s == "usage:" ? " " : "       ") + h.usage + '\n';
         s += "       pelmora-cli --version\n"
              "Counts directory trees, writes data files and reports, keeps a growth history.\n"
-             "Run 'pelmora-cli help COMMAND' for a command's options.\n";
+             "Options go before or after the operands; a long option may be shortened to a\n"
+             "prefix that names it alone (--disk for --disk-usage); \"--\" ends the options.\n"
+             "Run 'pelmora-cli help COMMAND' or 'pelmora-cli COMMAND --help' for a command's\n"
+             "options.\n";
         return s + kExitStatus;
     }
     for (const Help& h : kHelp) {

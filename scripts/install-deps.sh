@@ -3,7 +3,8 @@
 # installs nothing when they are all present already.
 #   run      building and running the programs
 #   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, tools)
-#   package  in addition, building and checking the Debian package
+#   package  in addition, building and checking the Debian package (bash-completion and
+#            systemd-analyze for the installed completion and the units)
 set -euo pipefail
 
 run=(
@@ -17,9 +18,11 @@ test=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick poppler-utils
   cups cups-client printer-driver-cups-pdf
+  zsh
 )
 package=(
   dpkg-dev file lintian desktop-file-utils appstream man-db
+  bash-completion systemd
 )
 
 sets=("$@")

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Checks a built Debian package the way a user meets it: lintian, then installs it with
-# apt-get, runs the installed programs, validates the menu entry, the metainfo, the icons and
-# the manual pages, purges the package and checks that none of its files remain. Needs root
-# (or sudo) and a machine where pelmora is not installed yet; the package is purged at the end
-# whatever happens.
+# apt-get, runs the installed programs (a count, a growth history recorded twice and read back,
+# its chart drawn by pelmora-chart and by history --plot), completes a name with a space in an
+# interactive bash through bash-completion, verifies the systemd units for a list whose path
+# holds a space, validates the menu entry, the metainfo, the icons and the manual pages, purges
+# the package and checks that none of its files remain. Needs root (or sudo) and a machine where
+# pelmora is not installed yet, no running systemd; the package is purged at the end whatever
+# happens.
 #   scripts/package-check.sh [dist/pelmora_VERSION_ARCH.deb]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,9 +60,13 @@ done <"$work/list" >"$work/files"
 echo "$(wc -l <"$work/files") files installed"
 
 echo "== the programs on PATH"
-[ "$(command -v pelmora)" = /usr/bin/pelmora ] || fail "pelmora is not /usr/bin/pelmora"
-[ "$(readlink -f /usr/bin/pelmora)" = /usr/lib/pelmora/pelmora ] ||
-  fail "/usr/bin/pelmora does not lead to /usr/lib/pelmora/pelmora"
+for program in pelmora pelmora-cli pelmora-chart; do
+  [ "$(command -v $program)" = /usr/bin/$program ] || fail "$program is not /usr/bin/$program"
+  [ "$(readlink -f /usr/bin/$program)" = /usr/lib/pelmora/$program ] ||
+    fail "/usr/bin/$program does not lead to /usr/lib/pelmora/$program"
+done
+dpkg-deb -f "$deb" Recommends | grep -qw bash-completion ||
+  fail "the package does not recommend bash-completion"
 pelmora-cli --help || fail "pelmora-cli --help"
 [ "$(pelmora-cli --version)" = "pelmora-cli $version" ] || fail "pelmora-cli --version"
 [ -f /usr/share/bash-completion/completions/pelmora-cli ] || fail "no bash completion"
@@ -67,6 +74,62 @@ pelmora-cli --help || fail "pelmora-cli --help"
 (cd / && pelmora-cli count /usr/share) >"$work/count" || fail "pelmora-cli count /usr/share"
 cat "$work/count"
 grep -q '^Total Files [0-9]' "$work/count" || fail "pelmora-cli count printed no figures"
+
+echo "== the growth history and its chart"
+# A list in a folder whose name holds a space, counted twice with a file added in between.
+lists="$work/My Lists"
+mkdir -p "$lists" "$work/tree/sub dir"
+head -c 1000 /dev/zero >"$work/tree/sub dir/f"
+list="$lists/WEEKLY.PML"
+printf '%s\r\n' "$work/tree" >"$list"
+(cd / && pelmora-cli export --history "$list") || fail "the first export --history"
+head -c 5000 /dev/zero >"$work/tree/g"
+(cd / && pelmora-cli export --history "$list") || fail "the second export --history"
+(cd / && pelmora-cli history "$list") >"$work/history" || fail "pelmora-cli history"
+cat "$work/history"
+grep -qF "$work/tree" "$work/history" || fail "the history does not name the list's directory"
+(cd / && pelmora-cli history --json "$list") >"$work/history.json" || fail "history --json"
+grep -q '"bytes_change": 5000,' "$work/history.json" &&
+  grep -q '"files_change": 1,' "$work/history.json" ||
+  { cat "$work/history.json"; fail "the history does not hold the change between the exports"; }
+pelmora-chart --help >/dev/null || fail "pelmora-chart --help"
+(cd / && pelmora-chart "$list" -o "$work/growth.svg") || fail "pelmora-chart"
+grep -q '<svg' "$work/growth.svg" 2>/dev/null || fail "pelmora-chart drew no SVG"
+(cd / && pelmora-cli history --plot "$work/growth.png" "$list") || fail "history --plot"
+file "$work/growth.png" | grep -q "PNG image data, 1200 x 700," ||
+  fail "history --plot drew no 1200 x 700 PNG"
+
+echo "== bash completion of a name with a space"
+# An interactive bash on a terminal, bash-completion loading the installed completion by the
+# command's name; a stand-in function prints the arguments the completed line gives.
+mkdir -p "$work/complete/My Docs"
+cat >"$work/complete.rc" <<'EOF'
+PS1='> '
+bind 'set enable-bracketed-paste off'
+. /usr/share/bash-completion/bash_completion
+pelmora-cli() { printf 'ARGS:'; printf '<%s>' "$@"; printf '\n'; }
+EOF
+printf 'pelmora-cli count My\t\nexit\n' >"$work/complete.in"
+(cd "$work/complete" && INPUTRC=/dev/null TERM=dumb HOME="$work/complete" timeout 60 \
+  script -qec "bash --noprofile --rcfile '$work/complete.rc' -i" /dev/null <"$work/complete.in") \
+  >"$work/complete.out" 2>&1 || true
+grep -aq 'ARGS:<count><My Docs/>' "$work/complete.out" ||
+  { cat -v "$work/complete.out"; fail "bash does not complete My Docs whole"; }
+
+echo "== systemd-analyze verify on the units"
+# The installed templates, instantiated for the list above; verify needs no running systemd,
+# and finds pelmora-cli and its manual page installed.
+instance=$(systemd-escape --path "$list")
+[ "$(systemd-escape --unescape --path "$instance")" = "$list" ] || fail "systemd-escape round trip"
+mkdir -p "$work/runtime"
+set +e
+XDG_RUNTIME_DIR="$work/runtime" systemd-analyze --user verify \
+  "/usr/lib/systemd/user/pelmora-export@$instance.service" \
+  "/usr/lib/systemd/user/pelmora-export@$instance.timer" >"$work/verify" 2>&1
+status=$?
+set -e
+cat "$work/verify"
+[ "$status" -eq 0 ] && [ ! -s "$work/verify" ] || fail "systemd-analyze verify pelmora-export@$instance"
 
 echo "== pelmora on the offscreen platform"
 # It starts, shows its window and waits for the user: still running when timeout stops it.
@@ -88,14 +151,16 @@ for size in 16 24 32 48 64 128 256; do
   file "$png" | grep -q "PNG image data, $size x $size," || fail "$png is not $size x $size"
 done
 grep -q '<svg' /usr/share/icons/hicolor/scalable/apps/pelmora.svg || fail "no scalable icon"
-for page in pelmora pelmora-cli; do
+for page in pelmora pelmora-cli pelmora-chart; do
   path=/usr/share/man/man1/$page.1.gz
   LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$path" >"$work/$page.txt" 2>"$work/$page.err" ||
     fail "man -l $path"
   [ -s "$work/$page.err" ] && { cat "$work/$page.err"; fail "man -l $path warns"; }
   head -n 4 "$work/$page.txt"
 done
-man -w pelmora-cli >/dev/null || fail "man pelmora-cli finds no page"
+for page in pelmora pelmora-cli pelmora-chart; do
+  man -w $page >/dev/null || fail "man $page finds no page"
+done
 
 echo "== apt-get purge"
 DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y pelmora >"$work/purge.log" 2>&1 ||
