@@ -173,8 +173,4 @@ bool appendSortKey(std::string_view text, std::string& keys) {
     return true;
 }
 
-void resetCollation() {
-    collator().reset();
-}
-
 }  // namespace pelmora::platform

@@ -38,7 +38,4 @@ int compareTextIgnoreCase(std::string_view a, std::string_view b);
 // std::bad_alloc when memory runs out.
 bool appendSortKey(std::string_view text, std::string& keys);
 
-// Re-reads LC_COLLATE for compareTextIgnoreCase (after a locale change).
-void resetCollation();
-
 }  // namespace pelmora::platform

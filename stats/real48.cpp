@@ -39,12 +39,6 @@ Real48 Real48::fromInt(std::int64_t v) {
     return fromExact(v);
 }
 
-Real48 Real48::fromDouble(double v) {
-    // Whole numbers only reach this type; a fraction is dropped toward zero.
-    if (!std::isfinite(v)) return {};
-    return fromExact(static_cast<__int128>(std::trunc(v)));
-}
-
 Real48& Real48::operator+=(Real48 other) {
     // The common case of a byte total: two non-negative whole numbers below 2^40 whose sum is
     // still below 2^40 is exact as it stands.

@@ -15,7 +15,6 @@ class Real48 {
     constexpr Real48() = default;
     // Rounds `v` to 40 significant bits (halves away from zero).
     static Real48 fromInt(std::int64_t v);
-    static Real48 fromDouble(double v);
 
     Real48& operator+=(Real48 other);
     friend Real48 operator+(Real48 a, Real48 b) { return a += b; }

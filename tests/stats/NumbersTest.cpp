@@ -4,6 +4,7 @@
 #include "platform/locale.h"
 #include "stats/formatcount.h"
 #include "stats/real48.h"
+#include "stats/tally.h"
 
 using pelmora::stats::FormatCount;
 using pelmora::stats::Real48;
@@ -34,6 +35,22 @@ TEST(Real48, AdditionsAbove2Pow40RoundHalvesAwayFromZero) {
     EXPECT_EQ(v.toFixed0(), "2199023255556");
 }
 
+TEST(Real48, TwoValuesBelow2Pow40WhoseSumCrossesItAreRounded) {
+    const std::int64_t p40 = 1LL << 40;
+    struct Case {
+        std::int64_t a, b;
+        const char* sum;
+    };
+    for (const Case& c : {Case{p40 - 1, 1, "1099511627776"},  // exactly 2^40: exact
+                          Case{p40 - 1, 2, "1099511627778"},  // 2^40 + 1: a half, up
+                          Case{p40 - 2, 5, "1099511627780"},  // 2^40 + 3: a half, up
+                          Case{p40 - 1, p40 - 1, "2199023255550"}}) {
+        Real48 t = Real48::fromInt(c.a);
+        t += Real48::fromInt(c.b);
+        EXPECT_EQ(t.toFixed0(), c.sum) << c.a << " + " << c.b;
+    }
+}
+
 TEST(Real48, NegativeValuesRoundByMagnitude) {
     Real48 n = Real48::fromInt(-(1LL << 40));
     n += Real48::fromInt(-1);
@@ -47,6 +64,19 @@ TEST(Real48, SizesBeyond32BitsAreCarriedWhole) {
     t += Real48::fromInt(5000000000LL);
     EXPECT_EQ(t.toFixed0(), "8221225472");
     EXPECT_DOUBLE_EQ(t.toDouble(), 8221225472.0);
+}
+
+// The byte total of a count: whole-number additions while it stays at most 2^40, one rounding
+// after each addition beyond.
+TEST(ByteSum, RoundsEachAdditionOnceTheTotalPasses2Pow40) {
+    pelmora::stats::detail::ByteSum sum;
+    sum.add((1LL << 40) + 1);  // 2^40 + 2
+    sum.add(1);                // 2^40 + 3: a half, up to 2^40 + 4
+    sum.add(1);                // 2^40 + 5: up to 2^40 + 6 (the exact sum is 2^40 + 3)
+    EXPECT_EQ(sum.total().toFixed0(), "1099511627782");
+    pelmora::stats::detail::ByteSum below;
+    for (int i = 0; i < 4; ++i) below.add(1LL << 38);
+    EXPECT_EQ(below.total().toFixed0(), "1099511627776");
 }
 
 TEST(FormatCountTest, GroupsOfThreeDigits) {
