@@ -18,7 +18,7 @@ test=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick poppler-utils
   cups cups-client printer-driver-cups-pdf
-  zsh
+  zsh clang-format
 )
 package=(
   dpkg-dev file lintian desktop-file-utils appstream man-db

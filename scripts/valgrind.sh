@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs the walker and counting tests under valgrind: fails on any memory error, on a leak, and
-# on a file descriptor that is still open at exit other than standard input, output and error.
+# Runs the counting engine's tests under valgrind, the one-thread walker and the threaded count
+# in every mode: fails on any memory error, on a leak, and on a file descriptor that is still
+# open at exit other than standard input, output and error. The tests that mount file systems
+# in a namespace of their own are left out (their children end before valgrind can report).
 # Builds a plain (not sanitized) RelWithDebInfo tree in build-valgrind/.
-#   scripts/valgrind.sh [gtest filter]     (default: Walker*:Counting*)
+#   scripts/valgrind.sh [gtest filter]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-filter="${1:-Walker*:Counting*}"
+filter="${1:-Walker*:Counting*:ParallelCount*:EveryMode/*:Cache*:CountsAtOnce*:ThreadedCount*:-*Mount*}"
 
 ./scripts/install-deps.sh
 if ! command -v valgrind >/dev/null; then
@@ -21,11 +23,9 @@ ninja -C build-valgrind -j2 test_stats
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 
-# QT_NO_GLIB: the tests' QApplication then uses Qt's own event dispatcher, which closes its
-# descriptors when it ends (GLib's default context keeps an eventfd open for good).
 echo "== valgrind test_stats --gtest_filter=$filter"
 set +e
-QT_NO_GLIB=1 QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 valgrind --leak-check=full \
+LC_ALL=C.UTF-8 valgrind --leak-check=full \
   --error-exitcode=1 --errors-for-leak-kinds=definite,indirect \
   --show-leak-kinds=definite,indirect --track-fds=yes --child-silent-after-fork=yes \
   --log-file="$logs/vg.%p" build-valgrind/tests/test_stats --gtest_filter="$filter" \
