@@ -20,15 +20,6 @@ void ResetDirStats() {
     DirStats = TDirStats{};
 }
 
-void CountEntry(const TSearchRec& rec, std::string_view /*prefix*/) {
-    if (platform::isHiddenName(rec.Name)) return;
-    DirStats.ByteTotal += Real48::fromInt(rec.Size);
-    if (rec.Attr & faDirectory)
-        ++DirStats.DirCount;
-    else
-        ++DirStats.FileCount;
-}
-
 TDirStats dirStatsOf(const CountResult& result) {
     TDirStats s;
     s.DirCount = result.directories;

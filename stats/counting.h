@@ -21,9 +21,10 @@ struct TDirStats {
     Real48 ByteTotal;            // sizes of all counted entries, directories included
 };
 
-// The figures of the last count: a mirror for the window's Stats panel, defined in
-// stats/counting.cpp and written only by ResetDirStats, CountEntry and CountTree. No figure is
-// taken back from it: every caller gets the count's result as a value.
+// The figures of the window's last count, defined in stats/counting.cpp. Written by
+// ResetDirStats and CountTree on the window's thread, and by the window's data file and report
+// after each line or row; the Stats command reads its figures back from it (with
+// TreeOverhead). Every other caller takes the count's result as a value.
 extern TDirStats DirStats;
 
 // Bytes of cluster slack charged per counted entry: half the cluster size of the volume that
@@ -34,16 +35,12 @@ extern std::int32_t EntryOverhead;
 
 void ResetDirStats();
 
-// The counting callback: skips names beginning with '.', adds the size to ByteTotal and one
-// to DirCount or FileCount.
-void CountEntry(const TSearchRec& rec, std::string_view prefix);
-
 // The figures of a count, as DirStats holds them.
 TDirStats dirStatsOf(const CountResult& result);
 
 // Resets DirStats and counts the whole tree below `dir` with the counting engine and its
 // default number of threads: the figures of WalkTree with the separator rule, "*.*", the
-// attribute set 63 and CountEntry. Sets DirStats from the result (on the calling thread) and
+// attribute set 63 and the counting rule. Sets DirStats from the result (on the calling thread) and
 // returns the result, errors included. An empty text counts nothing.
 CountResult CountTree(std::string_view dir);
 

@@ -3,7 +3,7 @@
 //
 // Every count in the program goes through count() or ListCount: the window's CountTree (which
 // mirrors the result into DirStats), the data file, the report and pelmora-cli. What is
-// counted is the rule of CountEntry over the walk of WalkTree: every entry below the start
+// counted is the counting rule over the walk of WalkTree: every entry below the start
 // directory whose name does not begin with '.', directories included, each with its own size;
 // the start directory itself is not counted. Directories whose name begins with '.', symlinks
 // and mount points (another file system or a bind mount) are counted but never entered.

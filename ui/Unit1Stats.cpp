@@ -44,15 +44,17 @@ void TForm1::StatsPanelClick() {
     BusyCursor hourglass;
     // The count runs to its end here, without letting window messages through; only its work
     // is spread over threads. The window shows the figures alone, as always.
-    const stats::CountResult counted = stats::CountTree(platform::expandFileName(dir));
+    // CountTree leaves its figures in DirStats, read back at once with TreeOverhead.
+    stats::CountTree(platform::expandFileName(dir));
     const char sep = m_thousandsSeparator;
     setStatsLabel(TotDirsLabel,
-                  "Total Directories " + stats::FormatCount(counted.directories, sep));
-    setStatsLabel(TotFilesLabel, "Total Files " + stats::FormatCount(counted.files, sep));
-    setStatsLabel(TotSizeLabel, "Total Bytes " + stats::FormatCount(counted.byteTotal, sep));
-    const std::int64_t overhead =
-        stats::overheadFor(counted.directories, counted.files, stats::EntryOverhead);
-    setStatsLabel(OverheadLabel, "Cluster Overhead " + stats::FormatCount(overhead, sep));
+                  "Total Directories " + stats::FormatCount(stats::DirStats.DirCount, sep));
+    setStatsLabel(TotFilesLabel,
+                  "Total Files " + stats::FormatCount(stats::DirStats.FileCount, sep));
+    setStatsLabel(TotSizeLabel,
+                  "Total Bytes " + stats::FormatCount(stats::DirStats.ByteTotal, sep));
+    setStatsLabel(OverheadLabel,
+                  "Cluster Overhead " + stats::FormatCount(stats::TreeOverhead(), sep));
 }
 
 }  // namespace pelmora::ui
