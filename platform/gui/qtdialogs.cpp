@@ -10,12 +10,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QStyle>
 #include <QVBoxLayout>
 
 #include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/gui/qtdialogs_p.h"
+#include "platform/gui/windowframe.h"
 
 namespace pelmora::platform {
 
@@ -39,9 +41,10 @@ constexpr ButtonInfo kButtons[] = {
 MessageBox::MessageBox(const QString& caption, QStyle::StandardPixmap icon, bool hasIcon,
                        const QString& text, unsigned buttons, unsigned defaultButton,
                        unsigned cancelButton)
-    : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
+    : QDialog(nullptr) {
     setObjectName(QStringLiteral("MessageBox"));
+    // A caption and a close box: nothing to minimise or maximise on a modal box of fixed size.
+    useDialogFrame(this);
     setWindowTitle(caption);
     setModal(true);
     auto* column = new QVBoxLayout(this);
@@ -78,9 +81,17 @@ MessageBox::MessageBox(const QString& caption, QStyle::StandardPixmap icon, bool
     }
     buttonRow->addStretch(1);
     column->addLayout(buttonRow);
+    // Never narrower than its title bar needs to show the caption whole ("Pelmora" above "The
+    // list is empty." would otherwise be cut to "...").
+    column->addSpacerItem(new QSpacerItem(
+        captionMinimumWidth(this) - contentsMargins().left() - contentsMargins().right() -
+            column->contentsMargins().left() - column->contentsMargins().right(),
+        0, QSizePolicy::Fixed, QSizePolicy::Fixed));
     // A box of fixed size: its minimum and maximum are both the size its contents need, so the
-    // window manager offers neither resizing nor maximising.
+    // window manager offers neither resizing nor maximising. Settled here, before the window
+    // exists, so that the window manager learns it with the window's first size hints.
     column->setSizeConstraint(QLayout::SetFixedSize);
+    column->activate();
 }
 
 void MessageBox::showEvent(QShowEvent* event) {
