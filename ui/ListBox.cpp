@@ -3,6 +3,7 @@
 #include <QStyledItemDelegate>
 
 #include "platform/ioerror.h"
+#include "ui/ListFocus.h"
 #include "ui/RightClick.h"
 
 namespace pelmora::ui {
@@ -28,6 +29,12 @@ ListBox::ListBox(list::WatchedList& list, QWidget* parent)
     setUniformItemSizes(true);
     setItemDelegate(new FixedRowDelegate(this));
     keepSelectionOnRightClick(this);
+    openPopupFromKeyboard(this);
+}
+
+void ListBox::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    drawFocusRectangle(this);
 }
 
 bool ListBox::isSelected(int index) const {
