@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     platform::setApplicationHelpFile("Pelmora.hlp");
 
     // The main window; its creation runs FormCreate, which may carry out a whole batch run.
-    ui::TForm1 form(services, app::programArguments(argc, argv), &app::batchListName);
+    ui::TForm1 form(services, app::programArguments(argc, argv), &app::findBatchList);
     if (form.windowState() & Qt::WindowMinimized)
         form.showMinimized();
     else

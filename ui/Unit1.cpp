@@ -54,7 +54,7 @@ void TForm1::FormCreate() {
                     QString::fromStdString(stats::ProbeVolume(*m_services.volumes)));
     list::ListModified = false;
     if (isBatchRun()) {
-        list::ListFileName = m_batchListName(programDirectory(), m_arguments[0]);
+        list::ListFileName = m_batchListName({programDirectory()}, m_arguments[0]);
         setWindowState(windowState() | Qt::WindowMinimized);
     } else {
         list::ListFileName = programDirectory() + "DEFAULT.PML";

@@ -37,9 +37,10 @@ class TDriveComboBox;
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
-    // The batch run's list file for (program directory, the one argument); start-up passes
-    // app::batchListName.
-    using BatchListNamer = std::string (*)(std::string_view programDir, std::string_view argument);
+    // The batch run's list file for (the folders to look in, the one argument); start-up passes
+    // app::findBatchList.
+    using BatchListNamer = std::string (*)(const std::vector<std::string>& folders,
+                                           std::string_view argument);
 
     // Builds the window and runs FormCreate. `services` are what the window and its controls
     // use of the world around them. `arguments` are the program's arguments after the

@@ -4,6 +4,7 @@
 #include <QStatusBar>
 #include <sys/stat.h>
 
+#include "app/CommandLine.h"
 #include "list/listfile.h"
 #include "tests/ui/ShellFixture.h"
 #include "ui/ListBox.h"
@@ -14,8 +15,8 @@ namespace {
 
 using Startup = ShellTest;
 
-std::string namedList(std::string_view dir, std::string_view arg) {
-    return std::string(dir) + "LIST_" + std::string(arg) + ".PML";
+std::string namedList(const std::vector<std::string>& folders, std::string_view arg) {
+    return folders.front() + "LIST_" + std::string(arg) + ".PML";
 }
 
 TEST_F(Startup, WithoutDefaultListTheListIsEmptyAndNothingIsShown) {
@@ -90,6 +91,38 @@ TEST_F(Startup, AMissingBatchListIsReportedAndTheRunFails) {
     EXPECT_EQ(w.cancelButton, 0u);
     EXPECT_TRUE(f.quitRequested());
     EXPECT_EQ(f.batchExitStatus(), 1);
+}
+
+TEST_F(Startup, TheBatchListIsFoundWhateverTheCaseItWasSavedIn) {
+    struct Case {
+        std::vector<std::string> lists;
+        const char* used;  // nullptr: reported missing as the upper-cased name
+    } cases[] = {
+        {{"weekly.PML"}, "weekly.PML"},  // Save As "weekly"
+        {{"Weekly.pml"}, "Weekly.pml"},
+        {{"weekly.PML", "Weekly.pml"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        TempTree lists;
+        services.programPath = lists.dir("prog") + "/pelmora";
+        for (const std::string& name : c.lists) lists.write("prog/" + name, "");
+        dialogs.clear();
+        if (!c.used) dialogs.answer(platform::mrAbort);
+        ui::TForm1 f(services, {"weekly"}, &app::findBatchList);
+        const std::string used = lists.path("prog/") + (c.used ? c.used : "WEEKLY.PML");
+        EXPECT_EQ(list::ListFileName, used);
+        EXPECT_EQ(f.FileNameLabel->text().toStdString(), platform::bareName(used));
+        if (c.used) {
+            ASSERT_EQ(dialogs.callsOf(DialogCall::Kind::Notice).size(), 1u);
+            EXPECT_EQ(dialogs.calls()[0].text, "The list is empty.");
+            EXPECT_EQ(f.batchExitStatus(), 0);
+        } else {
+            ASSERT_EQ(dialogs.calls().size(), 1u);
+            EXPECT_EQ(dialogs.calls()[0].text, "Pelmora: File " + used + " not found.");
+            EXPECT_EQ(f.batchExitStatus(), 1);
+        }
+        EXPECT_TRUE(f.quitRequested());
+    }
 }
 
 TEST_F(Startup, TwoArgumentsStartInteractively) {
