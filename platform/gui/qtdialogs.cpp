@@ -3,16 +3,24 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLayout>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpacerItem>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
@@ -151,6 +159,49 @@ QString qtNameFilters(std::string_view filter) {
 
 namespace {
 
+// The detail view of Qt's file dialog opens with columns sized for texts shorter than the ones
+// it shows ("816.5 KiB", "plain text document", a date with its time) and cuts them short. Each
+// column is widened to what it shows (at once to typical texts, and to the real ones once the
+// folder is read), never narrowed, and the dialog is widened, within the screen, until every
+// column is in view.
+void fitColumns(QFileDialog& dialog) {
+    auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* model = dialog.findChild<QFileSystemModel*>(QStringLiteral("qt_filesystem_model"));
+    if (view == nullptr || model == nullptr) return;
+    QHeaderView* header = view->header();
+    const int padding = 2 * view->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
+                        view->fontMetrics().averageCharWidth();
+    const QString typical[] = {
+        QString(), QStringLiteral("1,023.9 KiB"), QStringLiteral("plain text document"),
+        QLocale::system().toString(QDateTime(QDate(2026, 12, 29), QTime(23, 59, 59)),
+                                   QLocale::ShortFormat)};
+    for (int column = 1; column < 4 && column < header->count(); ++column)
+        header->resizeSection(
+            column, std::max(header->sectionSize(column),
+                             view->fontMetrics().horizontalAdvance(typical[column]) + padding));
+
+    auto widen = [&dialog, view, header] {
+        const int missing = header->length() + 2 * view->frameWidth() +
+                            view->verticalScrollBar()->sizeHint().width() - view->width();
+        if (missing <= 0) return;
+        int width = dialog.width() + missing;
+        if (const QScreen* screen = dialog.screen())
+            width = std::min(width, screen->availableGeometry().width());
+        dialog.resize(width, dialog.height());
+    };
+    dialog.adjustSize();
+    if (QLayout* layout = dialog.layout()) layout->activate();
+    widen();
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view, header, widen] {
+        for (int column = 1; column < 4 && column < header->count(); ++column) {
+            const int before = header->sectionSize(column);
+            view->resizeColumnToContents(column);
+            if (header->sectionSize(column) < before) header->resizeSection(column, before);
+        }
+        widen();
+    });
+}
+
 class QtDialogs final : public Dialogs {
   public:
     int messageDlg(std::string_view text, MsgDlgType type, unsigned buttons, int) override {
@@ -232,6 +283,7 @@ class QtDialogs final : public Dialogs {
         }
         if (!o.initialDir.empty()) dialog.setDirectory(displayName(o.initialDir));
         if (!o.fileName.empty()) dialog.selectFile(displayName(o.fileName));
+        fitColumns(dialog);
         if (dialog.exec() != QDialog::Accepted) return std::nullopt;
         const QStringList chosen = dialog.selectedFiles();
         if (chosen.isEmpty()) return std::nullopt;
