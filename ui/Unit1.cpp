@@ -120,10 +120,8 @@ void TForm1::DriveComboBox1Change() {
 }
 
 void TForm1::DirectoryListBox1Change() {
-    setAutoSizeText(TotDirsLabel, QString());
-    setAutoSizeText(TotFilesLabel, QString());
-    setAutoSizeText(TotSizeLabel, QString());
-    setAutoSizeText(OverheadLabel, QString());
+    for (QLabel* figure : {TotDirsLabel, TotFilesLabel, TotSizeLabel, OverheadLabel})
+        setStatsLabel(figure, std::string());
 }
 
 void TForm1::changeEvent(QEvent* event) {

@@ -107,6 +107,7 @@ void TForm1::buildLayout() {
     ListBox1->setProperty("helpContext", 1);
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     ListBox1->setItemDelegate(new FixedRowDelegate(16, ListBox1));
+    ListBox1->setAccessibleName(QStringLiteral("Watched directories"));
     middle->addWidget(ListBox1, 1);
 
     auto* left = new QVBoxLayout(LeftPanel);
@@ -118,6 +119,7 @@ void TForm1::buildLayout() {
     DirectoryListBox1->setStatusTip(
         QStringLiteral("Double click to change directories.  Right click for menu"));
     DirectoryListBox1->setProperty("helpContext", 11);
+    DirectoryListBox1->setAccessibleName(QStringLiteral("Directories"));
     DirectoryListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     left->addWidget(DirectoryListBox1, 1);
 
@@ -143,6 +145,7 @@ void TForm1::buildLayout() {
     DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
     DriveComboBox1->setGeometry(8, 6, 257, 22);
     DriveComboBox1->setStatusTip(QStringLiteral("Change to another drive"));
+    DriveComboBox1->setAccessibleName(QStringLiteral("Drive"));
 
     FNLabel = makeLabel(SpeedPanel, "FNLabel", 280, 8, QStringLiteral("List Filename:"), Qt::black);
     FileNameLabel = makeLabel(SpeedPanel, "FileNameLabel", 368, 8, QString(), kNavy);
@@ -166,6 +169,13 @@ void TForm1::buildLayout() {
     TotFilesLabel = makeLabel(StatsPanel, "TotFilesLabel", 8, 56, QString(), kNavy);
     TotSizeLabel = makeLabel(StatsPanel, "TotSizeLabel", 8, 72, QString(), kNavy);
     OverheadLabel = makeLabel(StatsPanel, "OverheadLabel", 8, 88, QString(), kNavy);
+    // Read with their captions even before a count, when they show nothing.
+    for (auto [label, caption] :
+         {std::pair{TotDirsLabel, "Total Directories"}, std::pair{TotFilesLabel, "Total Files"},
+          std::pair{TotSizeLabel, "Total Bytes"}, std::pair{OverheadLabel, "Cluster Overhead"}}) {
+        label->setProperty("caption", QString::fromLatin1(caption));
+        label->setAccessibleName(QString::fromLatin1(caption));
+    }
 
     StatsButton = new QPushButton(QStringLiteral("Stats"), StatsPanel);
     StatsButton->setObjectName(QStringLiteral("StatsButton"));
