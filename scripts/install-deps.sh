@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages of the sets named on the command line (default: run test);
 # installs nothing when they are all present already.
 #   run      building and running the programs
-#   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, tools)
+#   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, a headless
+#            Wayland compositor and Qt's Wayland platform, the accessibility bus, tools)
 #   package  in addition, building and checking the Debian package
 set -euo pipefail
 
@@ -17,6 +18,7 @@ test=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick poppler-utils
   cups cups-client printer-driver-cups-pdf
+  weston qt6-wayland dbus-daemon at-spi2-core python3-dbus
 )
 package=(
   dpkg-dev file lintian desktop-file-utils appstream man-db
