@@ -75,16 +75,27 @@ TEST_F(ListKeyboard, TheFocusShowsAsARectangleOnTheCurrentRow) {
         {"watched list, highlighted row", true, true},
         {"watched list, row not highlighted", true, false},
     };
-    for (const Case& c : cases) {
-        QAbstractItemView* view = c.watchedList ? watched() : directories();
-        if (c.watchedList) makeWatchedRowCurrent(c.highlighted);
-        const QRect row = view->visualRect(view->currentIndex());
-        ASSERT_TRUE(row.isValid()) << c.what;
-        const auto [focused, unfocused] = drawnWithAndWithoutFocus(view);
-        const Changes seen = changes(focused, unfocused, row);
-        // A dotted outline: every other pixel of the row's edge, at least.
-        EXPECT_GE(seen.strongInside, row.width() / 2) << c.what;
-        EXPECT_EQ(seen.outside, 0) << c.what;
+    struct RestorePalette {
+        QPalette saved = QApplication::palette();
+        ~RestorePalette() { QApplication::setPalette(saved); }
+    } restore;
+    // The desktop's theme, light or dark, changes nothing of it.
+    for (const QPalette& theme : {restore.saved, QPalette(QColor(0x35, 0x35, 0x35))}) {
+        QApplication::setPalette(theme);
+        form.reset();
+        createForm();
+        for (const char* e : {"/a", "/b", "/c"}) form->watchedList().add(e);
+        for (const Case& c : cases) {
+            QAbstractItemView* view = c.watchedList ? watched() : directories();
+            if (c.watchedList) makeWatchedRowCurrent(c.highlighted);
+            const QRect row = view->visualRect(view->currentIndex());
+            ASSERT_TRUE(row.isValid()) << c.what;
+            const auto [focused, unfocused] = drawnWithAndWithoutFocus(view);
+            const Changes seen = changes(focused, unfocused, row);
+            // A dotted outline: every other pixel of the row's edge, at least.
+            EXPECT_GE(seen.strongInside, row.width() / 2) << c.what;
+            EXPECT_EQ(seen.outside, 0) << c.what;
+        }
     }
 }
 
