@@ -21,6 +21,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Identity.h"
+#include "app/ListFolder.h"
 #include "app/Registry.h"
 #include "output/gui/SystemPrinter.h"
 #include "platform/gui/helpviewer.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     services.locale = &platform::systemLocale();
     services.printer = &output::systemPrintBackend();
     services.programPath = platform::programPath();
+    services.listFolder = app::listFolder(platform::programDirectory());
     app::FileRegistry registry(app::systemRoot());
     services.registry = &registry;
 

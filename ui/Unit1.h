@@ -118,6 +118,9 @@ class TForm1 : public QMainWindow {
     const Services& services() const { return m_services; }
     // The folder of the program's path, with a trailing '/'.
     std::string programDirectory() const;
+    // The folder of the user's lists, with a trailing '/': Services::listFolder, else the
+    // program's folder.
+    std::string listDirectory() const;
     list::WatchedList& watchedList() { return m_watchedList; }
     // The report form over this window's list, the program's only one; Report > Create Report
     // prepares and previews it.
@@ -163,6 +166,11 @@ class TForm1 : public QMainWindow {
     void helpForWidget(QWidget* w);
     bool helpForMenu(QWidget* menu);
     void setStatsLabel(QLabel* label, const std::string& text);
+    // The folders where a batch run looks for its list: the user's lists, then the program's.
+    std::vector<std::string> batchListFolders() const;
+    // Creates the folder of the user's lists, when the current list lies there and it does not
+    // exist yet, so that the list dialogs can start there and a data file can be written there.
+    void prepareListFolder() const;
 
     // Runs `command` under the application's error handling, with this window's error box.
     template <typename F>
