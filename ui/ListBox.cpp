@@ -10,6 +10,7 @@ namespace pelmora::ui {
 
 namespace {
 
+// Rows of kRowHeight pixels, whatever the font says.
 class FixedRowDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;

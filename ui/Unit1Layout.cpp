@@ -8,7 +8,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include "platform/qt/fonts.h"
@@ -21,18 +20,6 @@
 namespace pelmora::ui {
 
 namespace {
-
-// Rows of a fixed height, whatever the font says.
-class FixedRowDelegate : public QStyledItemDelegate {
-  public:
-    FixedRowDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), m_height(height) {}
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), m_height};
-    }
-
-  private:
-    int m_height;
-};
 
 void setTextColour(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
@@ -106,7 +93,6 @@ void TForm1::buildLayout() {
     ListBox1->setStatusTip(QStringLiteral("Right click for menu"));
     ListBox1->setProperty("helpContext", 1);
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
-    ListBox1->setItemDelegate(new FixedRowDelegate(16, ListBox1));
     ListBox1->setAccessibleName(QStringLiteral("Watched directories"));
     middle->addWidget(ListBox1, 1);
 
