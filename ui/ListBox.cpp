@@ -10,7 +10,8 @@ namespace pelmora::ui {
 
 namespace {
 
-// Rows of kRowHeight pixels, whatever the font says.
+// Rows of kRowHeight pixels, whatever the font says, without the style's own focus frame: the
+// list draws its focus rectangle itself, the same as the directory list's.
 class FixedRowDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -18,6 +19,12 @@ class FixedRowDelegate : public QStyledItemDelegate {
         QSize s = QStyledItemDelegate::sizeHint(option, index);
         s.setHeight(ListBox::kRowHeight);
         return s;
+    }
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
     }
 };
 
