@@ -15,6 +15,7 @@
 #include "platform/paths.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
+#include "ui/AutoSize.h"
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
 #include "ui/AboutBox.h"

@@ -191,7 +191,4 @@ class TForm1 : public QMainWindow {
     int m_batchExitStatus = 0;
 };
 
-// Sets a label's text and sizes the label to it (the labels of this window size to their text).
-void setAutoSizeText(QLabel* label, const QString& text);
-
 }  // namespace pelmora::ui

@@ -19,6 +19,7 @@
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
 #include "ui/Unit1.h"
+#include "ui/AutoSize.h"
 
 namespace pelmora::ui {
 

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "platform/qt/fonts.h"
+#include "ui/AutoSize.h"
 #include "ui/ListBox.h"
 #include "ui/Colours.h"
 #include "ui/Navigator.h"
@@ -45,11 +46,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, int left, int top, const QS
 }
 
 }  // namespace
-
-void setAutoSizeText(QLabel* label, const QString& text) {
-    label->setText(text);
-    label->adjustSize();
-}
 
 void TForm1::buildLayout() {
     setObjectName(QStringLiteral("Form1"));

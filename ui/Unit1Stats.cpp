@@ -9,6 +9,7 @@
 #include "stats/formatcount.h"
 #include "ui/Navigator.h"
 #include "ui/Unit1.h"
+#include "ui/AutoSize.h"
 
 namespace pelmora::ui {
 
