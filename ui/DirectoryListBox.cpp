@@ -1,3 +1,5 @@
+#include "ui/DirectoryListBox.h"
+
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,7 +18,8 @@
 #include "platform/locale.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
-#include "ui/Navigator.h"
+#include "ui/NavigatorPictures.h"
+#include "ui/ShortenPath.h"
 #include "ui/ListFocus.h"
 #include "ui/RightClick.h"
 #include "ui/ErrorPolicy.h"

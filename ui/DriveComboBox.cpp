@@ -1,3 +1,5 @@
+#include "ui/DriveComboBox.h"
+
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -13,7 +15,7 @@
 #include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/volumes.h"
-#include "ui/Navigator.h"
+#include "ui/NavigatorPictures.h"
 #include "ui/ErrorPolicy.h"
 
 namespace pelmora::ui {
