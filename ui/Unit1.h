@@ -1,9 +1,16 @@
 // The main window Form1: navigator on the left, the watched list on the right, the drive box
 // and the list-file name along the top, hints in the status line.
 //
-// The window is split by concern: Unit1.cpp (creation, start-up, closing), Unit1Layout.cpp
-// (controls and their properties), Unit1Menus.cpp (menus and the command map), Unit1Hints.cpp
-// (status-line hints, F1 help, the help commands), Unit1Stats.cpp (the Stats command).
+// The window is split by concern:
+//   Unit1.cpp        creation and FormCreate (the list at start, the batch run), closing, the
+//                    help and About commands, the navigator's change handlers
+//   Unit1Layout.cpp  the controls and their properties, the focus order
+//   Unit1Menus.cpp   the menus and the command map
+//   Unit1Hints.cpp   status-line hints and F1 help
+//   Unit1Files.cpp   New, Open, Save, Save As, the close question, adding and deleting entries
+//   Unit1Stats.cpp   the Stats command
+//   Unit1Export.cpp  Report > Create Data File
+//   Unit1Report.cpp  Report > Create Report
 #pragma once
 
 #include <QMainWindow>
