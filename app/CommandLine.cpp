@@ -1,5 +1,11 @@
 #include "app/CommandLine.h"
 
+#include <QString>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/locale.h"
 #include "platform/paths.h"
 
 namespace pelmora::app {
@@ -79,11 +85,62 @@ std::vector<std::string> programArguments(int argc, char** argv) {
     return args;
 }
 
-std::string batchListName(std::string_view programDir, std::string_view argument) {
+std::string batchListName(std::string_view folder, std::string_view argument) {
     std::string name(argument);
     for (char& c : name)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return std::string(programDir) + platform::replaceExtension(name, ".PML");
+    return std::string(folder) + platform::replaceExtension(name, ".PML");
+}
+
+namespace {
+
+// Names that differ in letter case only: Unicode case folding for names in UTF-8, ASCII letters
+// for other bytes.
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    if (platform::validUtf8(a) && platform::validUtf8(b))
+        return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
+                   .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())),
+                            Qt::CaseInsensitive) == 0;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+enum class Lookup { Found, Missing, Ambiguous };
+
+// `path` itself, else the one file in its folder named like it but for letter case.
+Lookup lookUp(const std::string& path, std::string& found) {
+    if (platform::fileExists(path)) {
+        found = path;
+        return Lookup::Found;
+    }
+    const std::string folder(platform::directoryPart(path));
+    const std::string_view name = platform::bareName(path);
+    std::vector<std::string> matches;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string entry = it->path().filename().native();
+        if (sameIgnoringCase(entry, name) && platform::fileExists(folder + entry))
+            matches.push_back(folder + entry);
+    }
+    if (matches.size() > 1) return Lookup::Ambiguous;
+    if (matches.empty()) return Lookup::Missing;
+    found = std::move(matches.front());
+    return Lookup::Found;
+}
+
+}  // namespace
+
+std::string findBatchList(const std::vector<std::string>& folders, std::string_view argument) {
+    if (folders.empty()) return batchListName("", argument);
+    std::string found;
+    for (const std::string& folder : folders) {
+        const Lookup result = lookUp(batchListName(folder, argument), found);
+        if (result == Lookup::Found) return found;
+        if (result == Lookup::Ambiguous) break;
+    }
+    return batchListName(folders.front(), argument);
 }
 
 }  // namespace pelmora::app

@@ -21,6 +21,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Identity.h"
+#include "app/ListFolder.h"
 #include "app/Registry.h"
 #include "output/gui/SystemPrinter.h"
 #include "platform/gui/helpviewer.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     services.locale = &platform::systemLocale();
     services.printer = &output::systemPrintBackend();
     services.programPath = platform::programPath();
+    services.listFolder = app::listFolder(platform::programDirectory());
     app::FileRegistry registry(app::systemRoot());
     services.registry = &registry;
 
@@ -77,7 +79,7 @@ int main(int argc, char** argv) {
     platform::setApplicationHelpFile("Pelmora.hlp");
 
     // The main window; its creation runs FormCreate, which may carry out a whole batch run.
-    ui::TForm1 form(services, app::programArguments(argc, argv), &app::batchListName);
+    ui::TForm1 form(services, app::programArguments(argc, argv), &app::findBatchList);
     if (form.windowState() & Qt::WindowMinimized)
         form.showMinimized();
     else

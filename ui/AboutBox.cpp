@@ -14,8 +14,8 @@
 #include "platform/gui/dialogs.h"
 #include "platform/qt/fonts.h"
 #include "platform/registry.h"
+#include "ui/AutoSize.h"
 #include "ui/Colours.h"
-#include "ui/Unit1.h"
 #include "ui/Artwork.h"
 #include "ui/ErrorPolicy.h"
 

@@ -1,3 +1,5 @@
+#include "ui/DirectoryListBox.h"
+
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,7 +18,9 @@
 #include "platform/locale.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
-#include "ui/Navigator.h"
+#include "ui/NavigatorPictures.h"
+#include "ui/ShortenPath.h"
+#include "ui/ListFocus.h"
 #include "ui/RightClick.h"
 #include "ui/ErrorPolicy.h"
 
@@ -84,6 +88,7 @@ TDirectoryListBox::TDirectoryListBox(const Services& services, QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     keepSelectionOnRightClick(this);  // a right click opens the popup menu only
+    openPopupFromKeyboard(this);
     m_directory = platform::currentDirectory();
     buildList();
 }
@@ -205,6 +210,11 @@ void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QListWidget::keyPressEvent(event);
+}
+
+void TDirectoryListBox::paintEvent(QPaintEvent* event) {
+    QListWidget::paintEvent(event);
+    drawFocusRectangle(this);
 }
 
 }  // namespace pelmora::ui

@@ -12,7 +12,9 @@ class QLabel;
 namespace pelmora::ui {
 
 // The path items from the volume's root down to the current directory, then the current
-// directory's visible subdirectories. Its current directory is also the process's.
+// directory's visible subdirectories. Its current directory is also the process's. A right
+// click opens the popup menu only; the Menu key and Shift+F10 open it at the current item, which
+// shows a focus rectangle while the list has the focus.
 class TDirectoryListBox : public QListWidget {
     Q_OBJECT
   public:
@@ -55,6 +57,7 @@ class TDirectoryListBox : public QListWidget {
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::string m_directory;

@@ -1,3 +1,8 @@
+#include "ui/DriveComboBox.h"
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QStyleOptionComboBox>
@@ -10,7 +15,7 @@
 #include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/volumes.h"
-#include "ui/Navigator.h"
+#include "ui/NavigatorPictures.h"
 #include "ui/ErrorPolicy.h"
 
 namespace pelmora::ui {
@@ -99,10 +104,61 @@ class DriveItemDelegate final : public QStyledItemDelegate {
     }
 };
 
+// What a screen reader learns of the box. Qt's own combo box on Linux gives its current text as
+// its name ("/ []"), so the box would be read as its value with nothing saying what it is for;
+// here the name is the box's accessible name ("Drive") and the current text its value. The list
+// that drops down is its child, and showing that list its action.
+class DriveBoxAccessible final : public QAccessibleWidget {
+  public:
+    explicit DriveBoxAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == box()->view() ? 0 : -1;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = box()->view()->isVisible();
+        s.collapsed = !s.expanded;
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction() || action == pressAction())
+            box()->showPopup();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+  private:
+    QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
+};
+
+QAccessibleInterface* driveBoxAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String(TDriveComboBox::staticMetaObject.className()))
+        if (auto* box = qobject_cast<TDriveComboBox*>(object)) return new DriveBoxAccessible(box);
+    return nullptr;
+}
+
 }  // namespace
 
 TDriveComboBox::TDriveComboBox(const Services& services, QWidget* parent)
     : QComboBox(parent), m_services(services) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(&driveBoxAccessible);
+        return true;
+    }();
+    static_cast<void>(factoryInstalled);
     setItemDelegate(new DriveItemDelegate(this));
     connect(this, &QComboBox::activated, this,
             [this](int index) { runGuarded(*m_services.dialogs, [&] { selectVolume(index); }); });

@@ -3,12 +3,15 @@
 #include <QStyledItemDelegate>
 
 #include "platform/ioerror.h"
+#include "ui/ListFocus.h"
 #include "ui/RightClick.h"
 
 namespace pelmora::ui {
 
 namespace {
 
+// Rows of kRowHeight pixels, whatever the font says, without the style's own focus frame: the
+// list draws its focus rectangle itself, the same as the directory list's.
 class FixedRowDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -16,6 +19,12 @@ class FixedRowDelegate : public QStyledItemDelegate {
         QSize s = QStyledItemDelegate::sizeHint(option, index);
         s.setHeight(ListBox::kRowHeight);
         return s;
+    }
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
     }
 };
 
@@ -28,6 +37,12 @@ ListBox::ListBox(list::WatchedList& list, QWidget* parent)
     setUniformItemSizes(true);
     setItemDelegate(new FixedRowDelegate(this));
     keepSelectionOnRightClick(this);
+    openPopupFromKeyboard(this);
+}
+
+void ListBox::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    drawFocusRectangle(this);
 }
 
 bool ListBox::isSelected(int index) const {

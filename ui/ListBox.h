@@ -11,7 +11,8 @@
 namespace pelmora::ui {
 
 // A right click opens the popup menu only: it moves neither the highlighting nor the current
-// item.
+// item. The Menu key and Shift+F10 open it at the current item, which shows a focus rectangle
+// while the list has the focus.
 class ListBox : public QListView {
     Q_OBJECT
   public:
@@ -25,6 +26,9 @@ class ListBox : public QListView {
     int currentIndex() const;  // -1 only for an empty list
 
     static constexpr int kRowHeight = 16;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     list::WatchedList& m_list;

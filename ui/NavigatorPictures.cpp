@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "ui/Navigator.h"
+#include "ui/NavigatorPictures.h"
 
 // Resources of a static library must be registered by hand; Q_INIT_RESOURCE only works at
 // global scope.

@@ -31,8 +31,13 @@ struct Services {
     output::PrintBackend* printer = nullptr;
     // Where the About box records the program; none, and nothing is recorded.
     platform::Registry* registry = nullptr;
-    // The program's full path: its help file and its lists lie beside it.
+    // The program's full path: its help file lies beside it, and so do its lists unless
+    // `listFolder` names another folder.
     std::string programPath = {};
+    // Where the user's lists live, ending in '/': DEFAULT.PML is kept there, the batch run looks
+    // there first and the list dialogs start there. Empty: the program's folder. (An installed
+    // program, whose folder its user cannot write, keeps them in the user's data folder.)
+    std::string listFolder = {};
 };
 
 }  // namespace pelmora::ui

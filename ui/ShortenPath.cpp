@@ -1,6 +1,6 @@
 #include <QFontMetrics>
 
-#include "ui/Navigator.h"
+#include "ui/ShortenPath.h"
 
 namespace pelmora::ui {
 

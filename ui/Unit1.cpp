@@ -15,6 +15,7 @@
 #include "platform/paths.h"
 #include "stats/counting.h"
 #include "stats/formatcount.h"
+#include "ui/AutoSize.h"
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
 #include "ui/AboutBox.h"
@@ -53,15 +54,23 @@ void TForm1::FormCreate() {
     setAutoSizeText(CompressedLabel,
                     QString::fromStdString(stats::ProbeVolume(*m_services.volumes)));
     list::ListModified = false;
+    // The list to load: the batch run's, or DEFAULT.PML in the user's folder; a user without a
+    // DEFAULT.PML of their own starts from the program's folder's, if it has one.
+    std::string loadFrom;
     if (isBatchRun()) {
-        list::ListFileName = m_batchListName(programDirectory(), m_arguments[0]);
+        list::ListFileName = m_batchListName(batchListFolders(), m_arguments[0]);
         setWindowState(windowState() | Qt::WindowMinimized);
+        loadFrom = list::ListFileName;
     } else {
-        list::ListFileName = programDirectory() + "DEFAULT.PML";
+        list::ListFileName = listDirectory() + std::string(list::kDefaultListName);
+        loadFrom = list::ListFileName;
+        const std::string systemDefault = programDirectory() + std::string(list::kDefaultListName);
+        if (!platform::fileExists(loadFrom) && platform::fileExists(systemDefault))
+            loadFrom = systemDefault;
     }
     setAutoSizeText(FileNameLabel, platform::displayName(platform::bareName(list::ListFileName)));
-    if (platform::fileExists(list::ListFileName)) {
-        list::loadList(m_watchedList, list::ListFileName);
+    if (platform::fileExists(loadFrom)) {
+        list::loadList(m_watchedList, loadFrom);
         if (isBatchRun()) {
             CreateDataFileClick();
             requestQuit();
@@ -76,6 +85,16 @@ void TForm1::FormCreate() {
 
 std::string TForm1::programDirectory() const {
     return std::string(platform::directoryPart(m_services.programPath));
+}
+
+std::string TForm1::listDirectory() const {
+    return m_services.listFolder.empty() ? programDirectory() : m_services.listFolder;
+}
+
+std::vector<std::string> TForm1::batchListFolders() const {
+    std::vector<std::string> folders{listDirectory()};
+    if (programDirectory() != folders.front()) folders.push_back(programDirectory());
+    return folders;
 }
 
 void TForm1::requestQuit() {
@@ -120,10 +139,8 @@ void TForm1::DriveComboBox1Change() {
 }
 
 void TForm1::DirectoryListBox1Change() {
-    setAutoSizeText(TotDirsLabel, QString());
-    setAutoSizeText(TotFilesLabel, QString());
-    setAutoSizeText(TotSizeLabel, QString());
-    setAutoSizeText(OverheadLabel, QString());
+    for (QLabel* figure : {TotDirsLabel, TotFilesLabel, TotSizeLabel, OverheadLabel})
+        setStatsLabel(figure, std::string());
 }
 
 void TForm1::changeEvent(QEvent* event) {

@@ -1,9 +1,16 @@
 // The main window Form1: navigator on the left, the watched list on the right, the drive box
 // and the list-file name along the top, hints in the status line.
 //
-// The window is split by concern: Unit1.cpp (creation, start-up, closing), Unit1Layout.cpp
-// (controls and their properties), Unit1Menus.cpp (menus and the command map), Unit1Hints.cpp
-// (status-line hints, F1 help, the help commands), Unit1Stats.cpp (the Stats command).
+// The window is split by concern:
+//   Unit1.cpp        creation and FormCreate (the list at start, the batch run), closing, the
+//                    help and About commands, the navigator's change handlers
+//   Unit1Layout.cpp  the controls and their properties, the focus order
+//   Unit1Menus.cpp   the menus and the command map
+//   Unit1Hints.cpp   status-line hints and F1 help
+//   Unit1Files.cpp   New, Open, Save, Save As, the close question, adding and deleting entries
+//   Unit1Stats.cpp   the Stats command
+//   Unit1Export.cpp  Report > Create Data File
+//   Unit1Report.cpp  Report > Create Report
 #pragma once
 
 #include <QMainWindow>
@@ -37,9 +44,10 @@ class TDriveComboBox;
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
-    // The batch run's list file for (program directory, the one argument); start-up passes
-    // app::batchListName.
-    using BatchListNamer = std::string (*)(std::string_view programDir, std::string_view argument);
+    // The batch run's list file for (the folders to look in, the one argument); start-up passes
+    // app::findBatchList.
+    using BatchListNamer = std::string (*)(const std::vector<std::string>& folders,
+                                           std::string_view argument);
 
     // Builds the window and runs FormCreate. `services` are what the window and its controls
     // use of the world around them. `arguments` are the program's arguments after the
@@ -117,6 +125,9 @@ class TForm1 : public QMainWindow {
     const Services& services() const { return m_services; }
     // The folder of the program's path, with a trailing '/'.
     std::string programDirectory() const;
+    // The folder of the user's lists, with a trailing '/': Services::listFolder, else the
+    // program's folder.
+    std::string listDirectory() const;
     list::WatchedList& watchedList() { return m_watchedList; }
     // The report form over this window's list, the program's only one; Report > Create Report
     // prepares and previews it.
@@ -162,6 +173,11 @@ class TForm1 : public QMainWindow {
     void helpForWidget(QWidget* w);
     bool helpForMenu(QWidget* menu);
     void setStatsLabel(QLabel* label, const std::string& text);
+    // The folders where a batch run looks for its list: the user's lists, then the program's.
+    std::vector<std::string> batchListFolders() const;
+    // Creates the folder of the user's lists, when the current list lies there and it does not
+    // exist yet, so that the list dialogs can start there and a data file can be written there.
+    void prepareListFolder() const;
 
     // Runs `command` under the application's error handling, with this window's error box.
     template <typename F>
@@ -181,8 +197,5 @@ class TForm1 : public QMainWindow {
     bool m_quitRequested = false;
     int m_batchExitStatus = 0;
 };
-
-// Sets a label's text and sizes the label to it (the labels of this window size to their text).
-void setAutoSizeText(QLabel* label, const QString& text);
 
 }  // namespace pelmora::ui

@@ -48,6 +48,7 @@ void TForm1::CreateDataFileClick() {
         return;
     }
 
+    prepareListFolder();  // a list not saved yet may name a folder not made yet
     const std::string name = output::dataFileName(list::ListFileName);
     std::optional<platform::PelmoraError> notCreated;
     {

@@ -3,9 +3,11 @@
 #include <QLabel>
 #include <QObject>
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 #include "list/listfile.h"
 #include "list/watchedlist.h"
@@ -17,6 +19,7 @@
 #include "ui/ListBox.h"
 #include "ui/Navigator.h"
 #include "ui/Unit1.h"
+#include "ui/AutoSize.h"
 
 namespace pelmora::ui {
 
@@ -86,14 +89,34 @@ bool holdsLineBreak(std::string_view path) {
                                  "cannot store");
 }
 
+// Creates `folder` and the folders above it that are missing, private to the user as the XDG
+// base directories ask; false when it cannot be done.
+bool makeFolders(const std::string& folder) {
+    for (std::size_t end = folder.find('/', 1); end != std::string::npos;
+         end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    return folder.back() == '/' || ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
 }  // namespace
+
+void TForm1::prepareListFolder() const {
+    const std::string folder = listDirectory();
+    if (folder == programDirectory() || platform::directoryPart(list::ListFileName) != folder)
+        return;
+    struct stat st {};
+    // Should it fail, the dialog starts elsewhere and a save names the file it cannot create.
+    if (::stat(folder.c_str(), &st) != 0) static_cast<void>(makeFolders(folder));
+}
 
 void TForm1::Button5Click() {
     if (list::ListModified && ask(*m_services.dialogs, kClearQuestion,
                                   platform::mbYes | platform::mbNo) == platform::mrNo)
         return;
     m_watchedList.clear();
-    list::ListFileName = programDirectory() + std::string(list::kDefaultListName);
+    list::ListFileName = listDirectory() + std::string(list::kDefaultListName);
     setAutoSizeText(FileNameLabel, QString::fromLatin1(list::kDefaultListName.data(),
                                                        list::kDefaultListName.size()));
     list::ListModified = false;
@@ -107,6 +130,7 @@ void TForm1::Button7Click() {
         if (answer == platform::mrYes) Button6Click();
     }
     FileDialogOptions& dialog = OpenDialog1(this);
+    prepareListFolder();
     dialog.initialDir = std::string(platform::directoryPart(list::ListFileName));
     const std::optional<std::string> chosen = m_services.dialogs->openFileName(dialog);
     if (!chosen) return;
@@ -130,6 +154,7 @@ void TForm1::Save1Click() {
 void TForm1::Button6Click() {
     if (m_watchedList.count() == 0) return;
     FileDialogOptions& dialog = SaveDialog1(this);
+    prepareListFolder();
     dialog.fileName = std::string(platform::bareName(list::ListFileName));
     dialog.initialDir = std::string(platform::directoryPart(list::ListFileName));
     const std::optional<std::string> chosen = m_services.dialogs->saveFileName(dialog);

@@ -8,10 +8,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include "platform/qt/fonts.h"
+#include "ui/AutoSize.h"
 #include "ui/ListBox.h"
 #include "ui/Colours.h"
 #include "ui/Navigator.h"
@@ -21,18 +21,6 @@
 namespace pelmora::ui {
 
 namespace {
-
-// Rows of a fixed height, whatever the font says.
-class FixedRowDelegate : public QStyledItemDelegate {
-  public:
-    FixedRowDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), m_height(height) {}
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), m_height};
-    }
-
-  private:
-    int m_height;
-};
 
 void setTextColour(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
@@ -58,11 +46,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, int left, int top, const QS
 }
 
 }  // namespace
-
-void setAutoSizeText(QLabel* label, const QString& text) {
-    label->setText(text);
-    label->adjustSize();
-}
 
 void TForm1::buildLayout() {
     setObjectName(QStringLiteral("Form1"));
@@ -106,7 +89,7 @@ void TForm1::buildLayout() {
     ListBox1->setStatusTip(QStringLiteral("Right click for menu"));
     ListBox1->setProperty("helpContext", 1);
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
-    ListBox1->setItemDelegate(new FixedRowDelegate(16, ListBox1));
+    ListBox1->setAccessibleName(QStringLiteral("Watched directories"));
     middle->addWidget(ListBox1, 1);
 
     auto* left = new QVBoxLayout(LeftPanel);
@@ -118,6 +101,7 @@ void TForm1::buildLayout() {
     DirectoryListBox1->setStatusTip(
         QStringLiteral("Double click to change directories.  Right click for menu"));
     DirectoryListBox1->setProperty("helpContext", 11);
+    DirectoryListBox1->setAccessibleName(QStringLiteral("Directories"));
     DirectoryListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     left->addWidget(DirectoryListBox1, 1);
 
@@ -143,6 +127,7 @@ void TForm1::buildLayout() {
     DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
     DriveComboBox1->setGeometry(8, 6, 257, 22);
     DriveComboBox1->setStatusTip(QStringLiteral("Change to another drive"));
+    DriveComboBox1->setAccessibleName(QStringLiteral("Drive"));
 
     FNLabel = makeLabel(SpeedPanel, "FNLabel", 280, 8, QStringLiteral("List Filename:"), Qt::black);
     FileNameLabel = makeLabel(SpeedPanel, "FileNameLabel", 368, 8, QString(), kNavy);
@@ -166,6 +151,13 @@ void TForm1::buildLayout() {
     TotFilesLabel = makeLabel(StatsPanel, "TotFilesLabel", 8, 56, QString(), kNavy);
     TotSizeLabel = makeLabel(StatsPanel, "TotSizeLabel", 8, 72, QString(), kNavy);
     OverheadLabel = makeLabel(StatsPanel, "OverheadLabel", 8, 88, QString(), kNavy);
+    // Read with their captions even before a count, when they show nothing.
+    for (auto [label, caption] :
+         {std::pair{TotDirsLabel, "Total Directories"}, std::pair{TotFilesLabel, "Total Files"},
+          std::pair{TotSizeLabel, "Total Bytes"}, std::pair{OverheadLabel, "Cluster Overhead"}}) {
+        label->setProperty("caption", QString::fromLatin1(caption));
+        label->setAccessibleName(QString::fromLatin1(caption));
+    }
 
     StatsButton = new QPushButton(QStringLiteral("Stats"), StatsPanel);
     StatsButton->setObjectName(QStringLiteral("StatsButton"));

@@ -9,6 +9,7 @@
 #include "stats/formatcount.h"
 #include "ui/Navigator.h"
 #include "ui/Unit1.h"
+#include "ui/AutoSize.h"
 
 namespace pelmora::ui {
 
@@ -27,6 +28,9 @@ class BusyCursor {
 
 void TForm1::setStatsLabel(QLabel* label, const std::string& text) {
     setAutoSizeText(label, QString::fromStdString(text));
+    // A screen reader reads the figure with its caption, as drawn ("Total Files 18,337"), and
+    // the caption alone while there is no figure.
+    label->setAccessibleName(text.empty() ? label->property("caption").toString() : QString());
 }
 
 void TForm1::StatsPanelClick() {

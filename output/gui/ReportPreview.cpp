@@ -1,6 +1,7 @@
 #include "output/gui/ReportPreview.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDataStream>
 #include <QFile>
 #include <QHBoxLayout>
@@ -19,6 +20,7 @@
 #include "output/ReportPainter.h"
 #include "output/gui/SystemPrinter.h"
 #include "platform/gui/dialogs.h"
+#include "platform/gui/windowframe.h"
 
 namespace pelmora::output {
 
@@ -26,8 +28,9 @@ namespace pelmora::output {
 // Progress window
 
 TQRProgressWindow::TQRProgressWindow(QWidget* parent)
-    : QWidget(parent, Qt::Dialog), m_text(new QLabel(this)), m_cancel(new QPushButton(this)) {
+    : QWidget(parent), m_text(new QLabel(this)), m_cancel(new QPushButton(this)) {
     setObjectName(QStringLiteral("QRProgressForm"));
+    platform::useDialogFrame(this);
     m_text->setObjectName(QStringLiteral("Info"));
     m_text->setMinimumWidth(260);
     m_cancel->setObjectName(QStringLiteral("CancelButton"));
@@ -42,6 +45,7 @@ void TQRProgressWindow::open(const QString& caption, const QString& text) {
     m_cancelled = false;
     m_steps = 0;
     setWindowTitle(caption);
+    setMinimumWidth(platform::captionMinimumWidth(this));
     m_text->setText(text);
     show();
     QCoreApplication::processEvents();
@@ -55,6 +59,12 @@ bool TQRProgressWindow::step() {
 
 void TQRProgressWindow::close() {
     hide();
+}
+
+// The close box is the Cancel button: the run stops at its next step and then closes the window.
+void TQRProgressWindow::closeEvent(QCloseEvent* event) {
+    m_cancelled = true;
+    event->ignore();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -167,8 +177,10 @@ TQRPreview::TQRPreview(std::vector<QPicture> pages, PageGeometry geometry, QStri
       m_dialogs(dialogs),
       m_printer(printer) {
     setObjectName(QStringLiteral("QRStandardPreview"));
+    // Modal and opened maximised: a close box only, so that it cannot be minimised out of sight
+    // while the main window waits for it.
+    platform::useDialogFrame(this);
     setWindowTitle(QStringLiteral("Print Preview"));
-    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
 
     auto* fit =
         toolButton(this, "ZoomToFit", QStringLiteral("Fit in Window"), drawnIcon(Picture::FitPage));

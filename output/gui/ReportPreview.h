@@ -37,6 +37,9 @@ class TQRProgressWindow : public QWidget, public ProgressSink {
   signals:
     void stepped(int step);  // from 1 after each open()
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     QLabel* m_text;
     QPushButton* m_cancel;

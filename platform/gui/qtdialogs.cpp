@@ -3,19 +3,29 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLayout>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "platform/qt/displayname.h"
 #include "platform/gui/dialogs.h"
 #include "platform/gui/qtdialogs_p.h"
+#include "platform/gui/windowframe.h"
 
 namespace pelmora::platform {
 
@@ -39,9 +49,10 @@ constexpr ButtonInfo kButtons[] = {
 MessageBox::MessageBox(const QString& caption, QStyle::StandardPixmap icon, bool hasIcon,
                        const QString& text, unsigned buttons, unsigned defaultButton,
                        unsigned cancelButton)
-    : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
+    : QDialog(nullptr) {
     setObjectName(QStringLiteral("MessageBox"));
+    // A caption and a close box: nothing to minimise or maximise on a modal box of fixed size.
+    useDialogFrame(this);
     setWindowTitle(caption);
     setModal(true);
     auto* column = new QVBoxLayout(this);
@@ -78,9 +89,17 @@ MessageBox::MessageBox(const QString& caption, QStyle::StandardPixmap icon, bool
     }
     buttonRow->addStretch(1);
     column->addLayout(buttonRow);
+    // Never narrower than its title bar needs to show the caption whole ("Pelmora" above "The
+    // list is empty." would otherwise be cut to "...").
+    column->addSpacerItem(new QSpacerItem(
+        captionMinimumWidth(this) - contentsMargins().left() - contentsMargins().right() -
+            column->contentsMargins().left() - column->contentsMargins().right(),
+        0, QSizePolicy::Fixed, QSizePolicy::Fixed));
     // A box of fixed size: its minimum and maximum are both the size its contents need, so the
-    // window manager offers neither resizing nor maximising.
+    // window manager offers neither resizing nor maximising. Settled here, before the window
+    // exists, so that the window manager learns it with the window's first size hints.
     column->setSizeConstraint(QLayout::SetFixedSize);
+    column->activate();
 }
 
 void MessageBox::showEvent(QShowEvent* event) {
@@ -139,6 +158,49 @@ QString qtNameFilters(std::string_view filter) {
 }
 
 namespace {
+
+// The detail view of Qt's file dialog opens with columns sized for texts shorter than the ones
+// it shows ("816.5 KiB", "plain text document", a date with its time) and cuts them short. Each
+// column is widened to what it shows (at once to typical texts, and to the real ones once the
+// folder is read), never narrowed, and the dialog is widened, within the screen, until every
+// column is in view.
+void fitColumns(QFileDialog& dialog) {
+    auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* model = dialog.findChild<QFileSystemModel*>(QStringLiteral("qt_filesystem_model"));
+    if (view == nullptr || model == nullptr) return;
+    QHeaderView* header = view->header();
+    const int padding = 2 * view->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
+                        view->fontMetrics().averageCharWidth();
+    const QString typical[] = {
+        QString(), QStringLiteral("1,023.9 KiB"), QStringLiteral("plain text document"),
+        QLocale::system().toString(QDateTime(QDate(2026, 12, 29), QTime(23, 59, 59)),
+                                   QLocale::ShortFormat)};
+    for (int column = 1; column < 4 && column < header->count(); ++column)
+        header->resizeSection(
+            column, std::max(header->sectionSize(column),
+                             view->fontMetrics().horizontalAdvance(typical[column]) + padding));
+
+    auto widen = [&dialog, view, header] {
+        const int missing = header->length() + 2 * view->frameWidth() +
+                            view->verticalScrollBar()->sizeHint().width() - view->width();
+        if (missing <= 0) return;
+        int width = dialog.width() + missing;
+        if (const QScreen* screen = dialog.screen())
+            width = std::min(width, screen->availableGeometry().width());
+        dialog.resize(width, dialog.height());
+    };
+    dialog.adjustSize();
+    if (QLayout* layout = dialog.layout()) layout->activate();
+    widen();
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view, header, widen] {
+        for (int column = 1; column < 4 && column < header->count(); ++column) {
+            const int before = header->sectionSize(column);
+            view->resizeColumnToContents(column);
+            if (header->sectionSize(column) < before) header->resizeSection(column, before);
+        }
+        widen();
+    });
+}
 
 class QtDialogs final : public Dialogs {
   public:
@@ -221,6 +283,7 @@ class QtDialogs final : public Dialogs {
         }
         if (!o.initialDir.empty()) dialog.setDirectory(displayName(o.initialDir));
         if (!o.fileName.empty()) dialog.selectFile(displayName(o.fileName));
+        fitColumns(dialog);
         if (dialog.exec() != QDialog::Accepted) return std::nullopt;
         const QStringList chosen = dialog.selectedFiles();
         if (chosen.isEmpty()) return std::nullopt;

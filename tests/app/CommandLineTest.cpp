@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "tests/support/TempTree.h"
 
 using pelmora::app::batchListName;
+using pelmora::app::findBatchList;
 using pelmora::app::programArguments;
 using pelmora::app::splitCommandLine;
 using Tokens = std::vector<std::string>;
@@ -124,6 +126,45 @@ TEST(BatchListName, IsPlainConcatenation) {
     // An absolute argument is not resolved: it is appended to the program directory.
     EXPECT_EQ(batchListName("/opt/tools/", "/lists/x"), "/opt/tools//LISTS/X.PML");
     EXPECT_EQ(batchListName("/opt/tools/", "../up"), "/opt/tools/../UP.PML");
+}
+
+// ---- finding the batch run's list whatever its case ---------------------------------------
+
+TEST(FindBatchList, TheUpperCasedNameFirstElseTheOneFileNamedLikeItButForCase) {
+    struct Case {
+        std::vector<std::string> files;  // below the folder; a trailing '/' makes a directory
+        const char* argument;
+        const char* found;  // relative to the folder
+    } cases[] = {
+        {{"WEEKLY.PML"}, "weekly", "WEEKLY.PML"},
+        {{"weekly.PML"}, "weekly", "weekly.PML"},  // what Save As "weekly" writes
+        {{"Weekly.pml"}, "weekly", "Weekly.pml"},
+        {{"weekly.PML", "WEEKLY.PML"}, "weekly", "WEEKLY.PML"},
+        // Two candidates and no exact name: none is meant, the run reports the upper-cased one.
+        {{"weekly.PML", "Weekly.pml"}, "weekly", "WEEKLY.PML"},
+        {{"weekly.pml/"}, "weekly", "WEEKLY.PML"},               // a directory is no list
+        {{"weekly.pml.bak", "weekly"}, "weekly", "WEEKLY.PML"},  // the whole name counts
+        {{"\xc3\x9c"
+          "bersicht.pml"},
+         "\xc3\xbc"
+         "bersicht",
+         "\xc3\x9c"
+         "bersicht.pml"},                             // U+00DC, U+00FC
+        {{"caf\xe9.pml"}, "caf\xe9", "caf\xe9.pml"},  // not UTF-8: its ASCII letters
+        {{"SUB/week.pml"}, "sub/week", "SUB/week.pml"},
+    };
+    for (const Case& c : cases) {
+        pelmora::test::TempTree tree;
+        tree.dir("prog/SUB");
+        for (const std::string& f : c.files) {
+            if (f.back() == '/')
+                tree.dir("prog/" + f);
+            else
+                tree.write("prog/" + f, "/a\r\n");
+        }
+        const std::string folder = tree.path("prog/");
+        EXPECT_EQ(findBatchList({folder}, c.argument), folder + c.found) << c.files.front();
+    }
 }
 
 // ---- the whole way from a typed line to the list name -------------------------------------

@@ -3,7 +3,8 @@
 # it writes the data file, waits for the confirmation to be answered and ends with status 0;
 # with a list that does not exist it shows the "&Abort" warning, writes nothing and ends with
 # a non-zero status; when the data file cannot be created it says so and ends with a non-zero
-# status. Runs its own X server and answers the boxes with key presses.
+# status. The boxes ask the window manager for a close box only. Runs its own X server and
+# answers the boxes with key presses.
 #
 # usage: bash batch.sh BUILD/bin
 set -u
@@ -11,8 +12,8 @@ set -u
 bin=${1:?usage: batch.sh BUILD/bin}
 bin=$(cd "$bin" && pwd)
 
-if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
-    echo "SKIP: Xvfb or xdotool is not installed"
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null || ! command -v xprop >/dev/null; then
+    echo "SKIP: Xvfb, xdotool or xprop is not installed"
     exit 77
 fi
 
@@ -108,6 +109,11 @@ app_pid=$!
 if box=$(wait_window Pelmora); then
     # The data file is complete before the confirmation is shown.
     [ -f "$work/prog/MYLIST.TXT" ] || fail "no data file while the confirmation is shown"
+    # The box offers the window manager a close box and moving, nothing to minimise or maximise.
+    functions=$(xprop -id "$box" _MOTIF_WM_HINTS | sed -n 's/.*= *[^,]*, *\([^,]*\),.*/\1/p')
+    if [ -z "$functions" ] || (( (functions & 0x19) != 0 || (functions & 0x20) == 0 )); then
+        fail "the confirmation box asks for the Motif functions '$functions'"
+    fi
     press "$box" Return
     wait_exit
     [ "$status" = 0 ] || fail "batch run ended with status $status"

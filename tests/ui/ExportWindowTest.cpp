@@ -39,7 +39,7 @@ class ExportWindowTest : public test::ShellTest {
     // Starts the window as the program does with one argument.
     void createBatchForm(const std::string& argument) {
         form = std::make_unique<ui::TForm1>(services, std::vector<std::string>{argument},
-                                            &app::batchListName);
+                                            &app::findBatchList);
         form->show();
         QApplication::processEvents();
     }

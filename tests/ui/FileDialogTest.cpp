@@ -4,7 +4,11 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QHeaderView>
+#include <QTreeView>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +100,41 @@ TEST(FileDialogs, AllFilesListsNamesWithoutAFullStop) {
         &seen);
     platform::qtDialogs().openFileName(listDialog(tree.root(), "Open Directory List"));
     EXPECT_TRUE(seen);
+}
+
+TEST(FileDialogs, TheDetailColumnsShowTheirTextsWholeAndAllInView) {
+    TempTree tree;
+    tree.write("WEEKLY.PML", "/home/ada/projects\r\n");
+    tree.write("EMPTY.PML", "");
+    bool seen = false;
+    int rows = 0;
+    const auto answer = whenDialogShown(
+        [&](QFileDialog* d) {
+            auto* view = d->findChild<QTreeView*>("treeView");
+            ASSERT_NE(view, nullptr);
+            // The folder is read in the background; the rows come within moments.
+            for (int i = 0; i < 200 && view->model()->rowCount(view->rootIndex()) < 2; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                QApplication::processEvents();
+            }
+            QApplication::processEvents();
+            rows = view->model()->rowCount(view->rootIndex());
+            const QHeaderView* header = view->header();
+            for (int row = 0; row < rows; ++row)
+                for (int column = 1; column < 4; ++column) {
+                    const QString text =
+                        view->model()->index(row, column, view->rootIndex()).data().toString();
+                    EXPECT_LT(view->fontMetrics().horizontalAdvance(text),
+                              header->sectionSize(column))
+                        << text.toStdString();
+                }
+            EXPECT_LE(header->length(), view->viewport()->width());
+            d->reject();
+        },
+        &seen);
+    platform::qtDialogs().openFileName(listDialog(tree.root(), "Open Directory List"));
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(rows, 2);
 }
 
 TEST(FileDialogs, CancellingGivesNothing) {

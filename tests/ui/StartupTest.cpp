@@ -2,8 +2,10 @@
 // errors inside creation.
 #include <QLabel>
 #include <QStatusBar>
+#include <cstdio>
 #include <sys/stat.h>
 
+#include "app/CommandLine.h"
 #include "list/listfile.h"
 #include "tests/ui/ShellFixture.h"
 #include "ui/ListBox.h"
@@ -14,8 +16,8 @@ namespace {
 
 using Startup = ShellTest;
 
-std::string namedList(std::string_view dir, std::string_view arg) {
-    return std::string(dir) + "LIST_" + std::string(arg) + ".PML";
+std::string namedList(const std::vector<std::string>& folders, std::string_view arg) {
+    return folders.front() + "LIST_" + std::string(arg) + ".PML";
 }
 
 TEST_F(Startup, WithoutDefaultListTheListIsEmptyAndNothingIsShown) {
@@ -90,6 +92,111 @@ TEST_F(Startup, AMissingBatchListIsReportedAndTheRunFails) {
     EXPECT_EQ(w.cancelButton, 0u);
     EXPECT_TRUE(f.quitRequested());
     EXPECT_EQ(f.batchExitStatus(), 1);
+}
+
+// ---- an installed program: the user's lists in the user's data folder ---------------------
+
+class InstalledStartup : public ShellTest {
+  protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        services.listFolder = userDir;
+    }
+    // Not there until the program first needs it.
+    const std::string userDir = tree.path("home/.local/share/pelmora/");
+};
+
+TEST_F(InstalledStartup, ListsComeFromTheUsersFolderElseFromTheProgramsFolder) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> userLists, programLists;  // each list holds its own name
+        std::vector<std::string> arguments;
+        std::string listFile;    // "user/NAME" or "prog/NAME"
+        std::string loadedFrom;  // "user", "prog", or "" (none; a batch run reports it missing)
+    } cases[] = {
+        {"the user's default", {"DEFAULT.PML"}, {"DEFAULT.PML"}, {}, "user/DEFAULT.PML", "user"},
+        {"the system-wide default", {}, {"DEFAULT.PML"}, {}, "user/DEFAULT.PML", "prog"},
+        {"no default at all", {}, {}, {}, "user/DEFAULT.PML", ""},
+        {"batch, the user's first",
+         {"WEEKLY.PML"},
+         {"WEEKLY.PML"},
+         {"weekly"},
+         "user/WEEKLY.PML",
+         "user"},
+        {"batch, any case", {"weekly.PML"}, {"WEEKLY.PML"}, {"weekly"}, "user/weekly.PML", "user"},
+        {"batch, else the program's", {}, {"WEEKLY.PML"}, {"weekly"}, "prog/WEEKLY.PML", "prog"},
+        {"batch, two candidates",
+         {"weekly.PML", "Weekly.pml"},
+         {},
+         {"weekly"},
+         "user/WEEKLY.PML",
+         ""},
+        {"batch, none", {}, {}, {"weekly"}, "user/WEEKLY.PML", ""},
+    };
+    for (const Case& c : cases) {
+        removeTree(tree.path("home"));
+        for (const std::string& name : c.userLists) {
+            tree.dir("home/.local/share/pelmora");
+            tree.write("home/.local/share/pelmora/" + name, "/from/user/" + name + "\r\n");
+        }
+        for (const std::string& name : c.programLists)
+            tree.write("prog/" + name, "/from/prog/" + name + "\r\n");
+        dialogs.clear();
+        const bool reported = !c.arguments.empty() && c.loadedFrom.empty();
+        if (reported) dialogs.answer(platform::mrAbort);
+        ui::TForm1 f(services, c.arguments, &app::findBatchList);
+        const std::string name = c.listFile.substr(5);
+        const std::string listFile =
+            (c.listFile.rfind("user/", 0) == 0 ? userDir : programDir + "/") + name;
+        EXPECT_EQ(list::ListFileName, listFile) << c.what;
+        EXPECT_EQ(f.FileNameLabel->text().toStdString(), name) << c.what;
+        const std::vector<std::string> loaded =
+            c.loadedFrom.empty() ? std::vector<std::string>{}
+                                 : std::vector<std::string>{"/from/" + c.loadedFrom + "/" + name};
+        EXPECT_EQ(f.watchedList().entries(), loaded) << c.what;
+        if (reported) {
+            ASSERT_FALSE(dialogs.calls().empty()) << c.what;
+            EXPECT_EQ(dialogs.calls()[0].text, "Pelmora: File " + listFile + " not found.");
+        }
+        for (const char* n : {"DEFAULT.PML", "WEEKLY.PML", "WEEKLY.TXT"})
+            std::remove((programDir + "/" + n).c_str());
+    }
+}
+
+TEST_F(InstalledStartup, TheUsersFolderIsMadeWhenAListOrDataFileFirstGoesThere) {
+    struct Case {
+        const char* what;
+        bool dataFile;  // else Save As, whose dialog starts there
+    } cases[] = {{"Save As", false}, {"Create Data File", true}};
+    for (const Case& c : cases) {
+        removeTree(tree.path("home"));
+        ui::TForm1& f = createForm();
+        f.watchedList().add(workDir);
+        struct stat st {};
+        EXPECT_NE(::stat(userDir.c_str(), &st), 0) << c.what;  // not before it is needed
+        if (c.dataFile) {
+            f.CreateDataFile->trigger();
+            EXPECT_FALSE(readFile(userDir + "DEFAULT.TXT").empty()) << c.what;
+        } else {
+            dialogs.answerFile(std::nullopt);
+            f.SaveAs1->trigger();
+            ASSERT_EQ(dialogs.callsOf(DialogCall::Kind::SaveFile).size(), 1u);
+            EXPECT_EQ(dialogs.callsOf(DialogCall::Kind::SaveFile)[0].fileOptions.initialDir,
+                      userDir);
+        }
+        ASSERT_EQ(::stat(userDir.c_str(), &st), 0) << c.what;
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << c.what;
+        dialogs.clear();
+        form.reset();
+    }
+}
+
+TEST_F(InstalledStartup, NewStartsAgainFromTheUsersDefault) {
+    ui::TForm1& f = createForm();
+    list::ListFileName = workDir + "/OTHER.PML";
+    f.New1->trigger();
+    EXPECT_EQ(list::ListFileName, userDir + "DEFAULT.PML");
 }
 
 TEST_F(Startup, TwoArgumentsStartInteractively) {
