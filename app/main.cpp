@@ -1,18 +1,8 @@
 // Pelmora: how much lies in a directory tree.
 //
-// Module map (dependencies point downwards; ARCHITECTURE.md draws the layers, the seams and
-// where each rule lives):
-//   app/       main(), the start-up order, the command line and batch run, registry entries
-//   ui/        the main window (Unit1: TForm1), the navigator widgets, the About box, the
-//              error policy, Services (what the windows use of the world, built here)
-//   output/    the data file and the report without windows (engine, form, painting, PDF);
-//              output/gui/: the preview window and the system's printers
-//   list/      the watched list and the list-file format
-//   stats/     the counting engine, CountTree and DirStats, the overhead rule, Real48,
-//              FormatCount (no Qt)
-//   platform/  adapters: the directory reader, paths, errors, volumes, locale (no Qt); qt/:
-//              bytes to screen text and the font rule; gui/: dialogs, help viewer
-//   cli/       pelmora-cli: the same services without a window
+// The map of the modules, their layers, where each rule lives and the seams tests replace is
+// ARCHITECTURE.md at the top of the tree. Here the program starts: the services are built and
+// handed to the windows, in the start-up order of the window's description.
 #include <QApplication>
 #include <QTimer>
 #include <algorithm>
