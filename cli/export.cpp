@@ -116,6 +116,10 @@ int run(const Args& args, bool snapshotOnly) {
             }
         }
         stopIfInterrupted();
+        // The lines on standard output go out whole before a snapshot of them is recorded.
+        if (toStdout && !out().finish()) return kExitFailed;
+        // Counted: from here on the export finishes, and a signal no longer changes its status.
+        workCommitted();
         if (file) file->close();
         int status = complete ? kExitOk : kExitIncomplete;
         if (record) {
@@ -133,7 +137,8 @@ int run(const Args& args, bool snapshotOnly) {
         } else if (snapshotOnly && status != kExitFailed) {
             out().write("Snapshot recorded in " + history::historyFileName(listPath) + ".\n");
         }
-        return out().finish() ? status : kExitFailed;
+        out().finish();  // a confirmation that cannot be shown is said on stderr; the work stands
+        return status;
     } catch (const std::bad_alloc&) {
         throw;  // main's "out of memory"
     } catch (const stats::Cancelled&) {
