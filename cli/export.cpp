@@ -84,7 +84,6 @@ int run(const Args& args, bool snapshotOnly) {
             file = std::make_unique<output::FileSink>(dataFile, listPath);
 
         history::Snapshot snapshot;
-        snapshot.time = history::nowUtc();
         const std::int32_t entryOverhead = stats::EntryOverhead;
         bool complete = true;
         for (int i = 0; i < watched.count(); ++i) {
