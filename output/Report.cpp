@@ -103,6 +103,7 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
         // A copy: the list may change while the tree is counted.
         const std::string entry = m_list.get(ReportRow);
         const stats::CountResult counted = stats::CountTree(entry);
+        if (rowCounted) rowCounted(entry, counted);
         QRDirectory.setText(platform::displayName(entry));
         QRDirs.setText(count(counted.directories, m_separator));
         QRFiles.setText(count(counted.files, m_separator));

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 #include "list/watchedlist.h"
 #include "output/ReportEngine.h"
+#include "stats/engine.h"
 #include "stats/real48.h"
 
 namespace pelmora::output {
@@ -43,6 +46,9 @@ class TQRListForm {
 
     // Fills the labels of the next row and counts its tree, or fills the totals.
     void QuickReportNeedData(bool& MoreData);
+    // Told of each row's count (pelmora-cli names the directories that could not be read and
+    // says so in its status); the window sets none.
+    std::function<void(std::string_view entry, const stats::CountResult& counted)> rowCounted;
     // Sets the progress caption and hides the preview's Load and Save buttons.
     void QuickReportBeforePrint(bool& PrintReport);
 
