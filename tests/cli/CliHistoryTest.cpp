@@ -227,6 +227,38 @@ TEST(CliHistoryOutput, PlotKeepsTheChartsLimitsAndPassesOddNamesThrough) {
     EXPECT_FALSE(std::filesystem::exists(t.path("x.svg")));
 }
 
+void collectKeys(const QJsonValue& v, std::set<std::string>& keys) {
+    if (v.isArray())
+        for (const QJsonValue& e : v.toArray()) collectKeys(e, keys);
+    if (!v.isObject()) return;
+    const QJsonObject o = v.toObject();
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        keys.insert(it.key().toStdString());
+        collectKeys(it.value(), keys);
+    }
+}
+
+TEST(CliHistoryOutput, EveryJsonKeyIsInTheReadme) {
+    TempTree t;
+    recordAt(t.path("L.PML"), kT0, {{"/srv/caf\xe9", 10}, {"/srv/a", 1}});
+    recordAt(t.path("L.PML"), kT0 + 86400, {{"/srv/caf\xe9", 20}});
+    const CliRun json = runCli({"history", "--json", "L.PML"}, t.root());
+    ASSERT_EQ(json.status, 0) << json.err;
+    std::set<std::string> keys;
+    collectKeys(QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array(), keys);
+    ASSERT_GE(keys.size(), 15u) << json.out;
+
+    std::ifstream in(std::string(PELMORA_SOURCE_DIR) + "/README.md");
+    std::stringstream readme;
+    readme << in.rdbuf();
+    const std::string text = readme.str();
+    const std::size_t from = text.find("\n## Growth history");
+    ASSERT_NE(from, std::string::npos);
+    const std::string section = text.substr(from, text.find("\n## ", from + 1) - from);
+    for (const std::string& key : keys)
+        EXPECT_NE(section.find("`\"" + key + "\"`"), std::string::npos) << key;
+}
+
 // The peak memory of a run of the program without the sanitizers, in bytes.
 long peakMemory(const std::vector<std::string>& args, const std::string& cwd, std::size_t* out) {
     const std::string exe = pelmora::test::plainCliPath();
