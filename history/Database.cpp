@@ -518,6 +518,13 @@ void createHistoryFile(const Target& t) {
     syncFolder(t.path);
 }
 
+// SQLite could not make or open its -shm beside the history (a read-only medium, a folder the
+// user may not write).
+bool cannotMakeShm(int code) {
+    return (code & 0xff) == SQLITE_CANTOPEN || code == SQLITE_READONLY_DIRECTORY ||
+           code == SQLITE_READONLY_CANTINIT;
+}
+
 // True when a -wal beside the history may hold pages newer than the file: then the file alone
 // is not the history.
 bool walMayHoldPages(const std::string& file) {
@@ -574,6 +581,14 @@ std::unique_ptr<Session> openToRead(const Target& t) {
         std::make_unique<Connection>(t, f.file, SQLITE_OPEN_READONLY, session->m_asItLies);
     try {
         beginChecked(*session->m_connection, f);
+    } catch (const SqliteError& e) {
+        // A -wal with pages (left so by hand or by a crash: a recorder at work keeps its -shm)
+        // and no -shm this user may make: SQLite's "unable to open database file" says too little.
+        if (!session->m_asItLies && cannotMakeShm(e.code()))
+            t.failed(quoted(f.file + "-wal") +
+                     " holds recent changes, which SQLite reads only with a -shm file that this "
+                     "user cannot make beside it");
+        session->rethrowUnlessChanged();
     } catch (const HistoryError&) {
         session->rethrowUnlessChanged();
     }
