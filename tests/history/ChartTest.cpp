@@ -292,8 +292,6 @@ TEST(ChartProgram, ExitStatusesAndOneLineMessages) {
     s.time = *s.time + 7 * kDay;
     s.rows[0].bytes = 1 << 20;
     recordSnapshot(t.path("L.PML"), s);
-    s.listPath = "/l/-C.PML";
-    recordSnapshot(t.path("-C.PML"), s);
     std::filesystem::create_symlink("/dev/full", t.path("full.svg"));
     t.write("TARGET", "root's");
     std::filesystem::create_symlink(t.path("TARGET"), t.path("planted.svg"));
@@ -308,11 +306,6 @@ TEST(ChartProgram, ExitStatusesAndOneLineMessages) {
     const Case cases[] = {
         {{"L.PML", "-o", "out.svg"}, 0, ""},
         {{"L.PML", "--top", "3", "--since", "2026-01-01", "-o", "out.png"}, 0, ""},
-        {{"L.PML", "--top", "100", "--since", "20260101", "--until", "2026-01-12T01:00+01:00", "-o",
-          "compact.png"},
-         0,
-         ""},
-        {{"-o", "dash.svg", "--", "-C.PML"}, 0, ""},
         {{"L.PML", "--since", "2027-01-01", "-o", "empty.png"}, 0, ""},  // drawn, without lines
         {{"NONE.PML", "-o", "x.png"},
          3,
@@ -341,7 +334,7 @@ TEST(ChartProgram, ExitStatusesAndOneLineMessages) {
         EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.err.empty() ? 0 : 1);
     }
-    for (const char* written : {"out.svg", "out.png", "compact.png", "dash.svg", "empty.png"})
+    for (const char* written : {"out.svg", "out.png", "empty.png"})
         EXPECT_GT(std::filesystem::file_size(t.path(written)), 1000u) << written;
     EXPECT_FALSE(std::filesystem::exists(t.path("x.png")));
     EXPECT_EQ(readFile(t.path("TARGET")), "root's");
