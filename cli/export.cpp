@@ -56,19 +56,27 @@ class StdoutSink : public output::DataSink {
     void close() override {}
 };
 
-// A signal that arrived after the last count still stops the export before the data file is
-// put in place.
-class InterruptibleSink : public output::DataSink {
+// Standard output could not take the lines in full (the message is said).
+struct StdoutLost {};
+
+// The end of the counting: a signal that arrived after the last count still stops the export
+// before anything is put in place; the lines on standard output go out whole before a snapshot
+// of them is recorded; from then on the export finishes, and a signal no longer changes its
+// status.
+class CommittingSink : public output::DataSink {
   public:
-    explicit InterruptibleSink(output::DataSink& sink) : m_sink(sink) {}
+    CommittingSink(output::DataSink& sink, bool toStdout) : m_sink(sink), m_toStdout(toStdout) {}
     void write(std::string_view bytes) override { m_sink.write(bytes); }
     void close() override {
         stopIfInterrupted();
+        if (m_toStdout && !out().finish()) throw StdoutLost{};
+        workCommitted();
         m_sink.close();
     }
 
   private:
     output::DataSink& m_sink;
+    const bool m_toStdout;
 };
 
 history::Row rowOf(std::string_view entry, const stats::CountResult& r, bool diskUsage) {
@@ -128,10 +136,9 @@ int run(const Args& args, bool snapshotOnly) {
             sink = std::make_unique<StdoutSink>();
         else
             sink = std::make_unique<output::FileSink>(dataFile, listPath);
-        InterruptibleSink checked(*sink);
+        CommittingSink checked(*sink, toStdout && !snapshotOnly);
 
         history::Snapshot snapshot;
-        snapshot.time = history::nowUtc();
         bool complete = true;
         CountedList counted(watched.entries(), counting);
         output::writeDataFile(
@@ -158,7 +165,10 @@ int run(const Args& args, bool snapshotOnly) {
         } else if (snapshotOnly && status != kExitFailed) {
             out().write("Snapshot recorded in " + history::historyFileName(listPath) + ".\n");
         }
-        return out().finish() ? status : kExitFailed;
+        out().finish();  // a confirmation that cannot be shown is said on stderr; the work stands
+        return status;
+    } catch (const StdoutLost&) {
+        return kExitFailed;
     } catch (const std::bad_alloc&) {
         throw;  // main's "out of memory"
     } catch (const stats::Cancelled&) {

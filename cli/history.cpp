@@ -2,10 +2,13 @@
 //
 // The growth report of LIST's history: per directory its figures at the first and the last
 // snapshot of the range, the change and the growth per day, largest growth first. --plot runs
-// pelmora-chart beside this program (it needs Qt's painting; pelmora-cli loads no Qt).
+// pelmora-chart beside this program (it needs Qt's painting; pelmora-cli loads no Qt), with the
+// same limits and the same statuses. A range without a snapshot is no error: the table says
+// so, --csv has its header, --json is [] and the chart is drawn without lines (status 0).
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -57,45 +60,57 @@ std::string pad(const std::string& s, std::size_t width) {
     return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
 }
 
-// The table for a terminal, its counts grouped by the locale's separator.
-std::string table(const history::HistoryReport& report) {
+constexpr const char* kHeads[] = {"First bytes",  "Last bytes", "Bytes change", "%",
+                                  "Files change", "%",          "Bytes per day"};
+constexpr std::size_t kColumns = std::size(kHeads);
+
+// A directory's cells under kHeads.
+std::array<std::string, kColumns> cellsOf(const history::DirectoryGrowth& d, char sep) {
+    return {grouped(d.first.bytes, sep),
+            grouped(d.last.bytes, sep),
+            signedGrouped(d.bytesChange, sep),
+            percent(d.bytesPercent),
+            signedGrouped(d.filesChange, sep),
+            percent(d.filesPercent),
+            d.bytesPerDay ? signedGrouped(static_cast<__int128>(std::llround(*d.bytesPerDay)), sep)
+                          : "-"};
+}
+
+// The table for a terminal, its counts grouped by the locale's separator. Over less than a day
+// there is no rate per day: the first line says how long the range is, the change is the
+// change over it. Written a line at a time (the columns' widths come from a first pass).
+void table(const history::HistoryReport& report) {
     const char sep = platform::localeThousandsSeparator();
     const history::SnapshotInfo& first = report.snapshots.front();
     const history::SnapshotInfo& last = report.snapshots.back();
     std::string s = std::to_string(report.snapshots.size()) + " snapshot" +
                     (report.snapshots.size() == 1 ? "" : "s") + " from " +
-                    history::formatUtc(first.time) + " to " + history::formatUtc(last.time) + "\n";
-    const std::vector<std::string> heads = {"First bytes",  "Last bytes", "Bytes change", "%",
-                                            "Files change", "%",          "Bytes per day"};
-    std::vector<std::vector<std::string>> rows;
+                    history::formatUtc(first.time) + " to " + history::formatUtc(last.time);
+    if (report.snapshots.size() > 1 && last.time > first.time)
+        s += " (" + history::formatInterval(last.time - first.time) + ")";
+    s += "\n";
+    std::array<std::size_t, kColumns> widths;
+    for (std::size_t c = 0; c < kColumns; ++c) widths[c] = std::strlen(kHeads[c]);
     for (const history::DirectoryGrowth& d : report.directories) {
-        rows.push_back(
-            {grouped(d.first.bytes, sep), grouped(d.last.bytes, sep),
-             signedGrouped(d.bytesChange, sep), percent(d.bytesPercent),
-             signedGrouped(d.filesChange, sep), percent(d.filesPercent),
-             d.bytesPerDay ? signedGrouped(static_cast<__int128>(std::llround(*d.bytesPerDay)), sep)
-                           : "-"});
+        const auto cells = cellsOf(d, sep);
+        for (std::size_t c = 0; c < kColumns; ++c) widths[c] = std::max(widths[c], cells[c].size());
     }
-    std::vector<std::size_t> widths;
-    for (std::size_t c = 0; c < heads.size(); ++c) {
-        std::size_t w = heads[c].size();
-        for (const auto& r : rows) w = std::max(w, r[c].size());
-        widths.push_back(w);
-    }
-    for (std::size_t c = 0; c < heads.size(); ++c) s += pad(heads[c], widths[c]) + "  ";
+    for (std::size_t c = 0; c < kColumns; ++c) s += pad(kHeads[c], widths[c]) + "  ";
     s += "Directory\n";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const history::DirectoryGrowth& d = report.directories[i];
-        for (std::size_t c = 0; c < heads.size(); ++c) s += pad(rows[i][c], widths[c]) + "  ";
+    out().write(s);
+    for (const history::DirectoryGrowth& d : report.directories) {
+        const auto cells = cellsOf(d, sep);
+        s.clear();
+        for (std::size_t c = 0; c < kColumns; ++c) s += pad(cells[c], widths[c]) + "  ";
         s += d.path;
         if (d.appeared) s += " (appeared " + history::formatUtc(d.first.time) + ")";
         if (d.disappeared) s += " (gone after " + history::formatUtc(d.last.time) + ")";
         s += '\n';
+        out().write(s);
     }
     if (report.directoryCount > report.directories.size())
-        s += "and " + std::to_string(report.directoryCount - report.directories.size()) +
-             " more directories\n";
-    return s;
+        out().write("and " + std::to_string(report.directoryCount - report.directories.size()) +
+                    " more directories\n");
 }
 
 std::string csvField(std::string_view text) {
@@ -108,13 +123,15 @@ std::string optionalNumber(const std::optional<double>& v, int decimals, const c
     return v ? number(*v, decimals) : none;
 }
 
-std::string csv(const history::HistoryReport& report) {
-    std::string s =
+// CSV and JSON go out a directory at a time, never as one text.
+void csv(const history::HistoryReport& report) {
+    out().write(
         "path,first_time,first_directories,first_files,first_bytes,last_time,last_directories,"
         "last_files,last_bytes,bytes_change,bytes_percent,files_change,files_percent,"
-        "bytes_per_day,appeared,disappeared\n";
+        "bytes_per_day,appeared,disappeared\n");
+    std::string s;
     for (const history::DirectoryGrowth& d : report.directories) {
-        s += csvField(d.path);
+        s = csvField(d.path);
         for (const history::Figures* f : {&d.first, &d.last})
             s += "," + history::formatUtc(f->time) + "," + std::to_string(f->directories) + "," +
                  std::to_string(f->files) + "," + history::toDecimal(f->bytes);
@@ -122,15 +139,16 @@ std::string csv(const history::HistoryReport& report) {
              "," + std::to_string(d.filesChange) + "," + optionalNumber(d.filesPercent, 2, "") +
              "," + optionalNumber(d.bytesPerDay, 1, "") + "," + (d.appeared ? "1" : "0") + "," +
              (d.disappeared ? "1" : "0") + "\n";
+        out().write(s);
     }
-    return s;
 }
 
-std::string json(const history::HistoryReport& report) {
-    std::string s = "[";
+void json(const history::HistoryReport& report) {
+    out().write("[");
+    std::string s;
     for (std::size_t i = 0; i < report.directories.size(); ++i) {
         const history::DirectoryGrowth& d = report.directories[i];
-        s += (i == 0 ? "\n  {" : ",\n  {") + jsonPathMembers("path", d.path);
+        s = (i == 0 ? "\n  {" : ",\n  {") + jsonPathMembers("path", d.path);
         for (const auto& [key, f] : {std::pair{"first", &d.first}, std::pair{"last", &d.last}})
             s += std::string(", \"") + key + "\": {\"time\": \"" + history::formatUtc(f->time) +
                  "\", \"directories\": " + std::to_string(f->directories) +
@@ -143,12 +161,12 @@ std::string json(const history::HistoryReport& report) {
              ", \"bytes_per_day\": " + optionalNumber(d.bytesPerDay, 1, "null") +
              ", \"appeared\": " + (d.appeared ? "true" : "false") +
              ", \"disappeared\": " + (d.disappeared ? "true" : "false") + "}";
+        out().write(s);
     }
-    return s + (report.directories.empty() ? "]\n" : "\n]\n");
+    out().write(report.directories.empty() ? "]\n" : "\n]\n");
 }
 
-// Runs pelmora-chart; its statuses are this program's, except that having no history to
-// draw is a failure of the work here.
+// Runs pelmora-chart, whose statuses are this program's.
 int plot(const Args& chartArgs) {
     const std::string exe = platform::programDirectory() + "pelmora-chart";
     std::vector<char*> argv{const_cast<char*>(exe.c_str())};
@@ -168,8 +186,7 @@ int plot(const Args& chartArgs) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status)) return kExitFailed;
-    const int code = WEXITSTATUS(status);
-    return code == 1 ? kExitFailed : code;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace
@@ -185,23 +202,20 @@ int runHistory(const Args& args) {
     history::Query query;
     std::optional<std::string> plotFile;
     bool asCsv = false, asJson = false;
-    Args chartArgs;
+    const std::int64_t now = history::nowUtc();
     for (const auto& [id, value] : parsed.options) {
         if (id == kOptSince || id == kOptUntil) {
-            const std::optional<std::int64_t> t = history::parseUtc(value, id == kOptUntil);
+            const std::optional<std::int64_t> t = history::parseTime(value, id == kOptUntil, now);
             if (!t)
-                return usageError("history", "invalid date '" + value +
-                                                 "' (use YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)");
+                return usageError("history", "invalid date '" + value + "' (" +
+                                                 std::string(history::kTimeForms) + ")");
             (id == kOptSince ? query.range.since : query.range.until) = t;
-            chartArgs.insert(chartArgs.end(), {id == kOptSince ? "--since" : "--until", value});
         } else if (id == kOptTop) {
-            std::size_t n = 0;
-            const auto r = std::from_chars(value.data(), value.data() + value.size(), n);
-            if (r.ec != std::errc() || r.ptr != value.data() + value.size() || n == 0 ||
-                n > 1000000)
-                return usageError("history", "--top needs a number from 1 to 1000000");
-            query.top = n;
-            chartArgs.insert(chartArgs.end(), {"--top", value});
+            const std::optional<std::size_t> n = history::parseTop(value, history::kMaxTop);
+            if (!n)
+                return usageError("history", "--top needs a number from 1 to " +
+                                                 std::to_string(history::kMaxTop));
+            query.top = *n;
         } else if (id == kOptCsv) {
             asCsv = true;
         } else if (id == kOptJson) {
@@ -219,8 +233,19 @@ int runHistory(const Args& args) {
         return usageError("history", "--since lies after --until");
     if (plotFile) {
         if (plotFile->empty()) return usageError("history", "--plot needs a file name");
-        chartArgs.insert(chartArgs.begin(), listPath);
-        chartArgs.insert(chartArgs.end(), {"-o", *plotFile});
+        if (query.top > history::kMaxChartTop)
+            return usageError("history", "--top needs a number from 1 to " +
+                                             std::to_string(history::kMaxChartTop) +
+                                             " with --plot");
+        // The times as this run read them (an age counts from now, not from the chart's start),
+        // then "--", so that a list whose name begins with '-' stays the list.
+        Args chartArgs;
+        if (query.range.since)
+            chartArgs.insert(chartArgs.end(), {"--since", history::formatUtc(*query.range.since)});
+        if (query.range.until)
+            chartArgs.insert(chartArgs.end(), {"--until", history::formatUtc(*query.range.until)});
+        if (query.top != 0) chartArgs.insert(chartArgs.end(), {"--top", std::to_string(query.top)});
+        chartArgs.insert(chartArgs.end(), {"-o", *plotFile, "--", listPath});
         return plot(chartArgs);
     }
 
@@ -235,13 +260,13 @@ int runHistory(const Args& args) {
         message("history: the clock went backwards between snapshots of " + listPath +
                 "; they are taken in order of recording");
     if (asCsv) {
-        out().write(csv(report));
+        csv(report);
     } else if (asJson) {
-        out().write(json(report));
+        json(report);
     } else if (report.emptyRange) {
         out().write("No snapshot of " + listPath + " lies in that range.\n");
     } else {
-        out().write(table(report));
+        table(report);
     }
     return out().finish() ? kExitOk : kExitFailed;
 }

@@ -1,6 +1,7 @@
 // pelmora-cli report LIST -o FILE.pdf: the directory report of a list file, prepared as in
 // the window and written to a PDF file (or standard output), its pages inside a printer's
-// usual margins.
+// usual margins. Its statuses are those of export: a directory that cannot be read is named
+// and gives 1 once the PDF is written.
 #include <QBuffer>
 #include <QGuiApplication>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/counting.h"
 #include "cli/options.h"
 #include "cli/stdout.h"
 #include "list/listfile.h"
@@ -47,17 +49,19 @@ std::unique_ptr<QGuiApplication> guiApplication() {
 }
 
 // Writes the finished PDF: to standard output for "-", otherwise replacing the file in one
-// step, so that a full disk never leaves a truncated PDF behind.
-int writePdf(const std::string& path, const QByteArray& pdf) {
+// step, so that a full disk never leaves a truncated PDF behind, and with the terminating
+// signals held meanwhile, so that none leaves its temporary file behind.
+bool writePdf(const std::string& path, const QByteArray& pdf) {
     const std::string_view bytes(pdf.constData(), static_cast<std::size_t>(pdf.size()));
     if (path == "-") {
         out().write(bytes);
-        return out().finish() ? kExitOk : kExitFailed;
+        return out().finish();
     }
+    const platform::HeldSignals held;
     platform::ReplacementFile file(path);
     file.write(bytes);
     file.commit();
-    return kExitOk;
+    return true;
 }
 
 }  // namespace
@@ -87,6 +91,12 @@ int writeReport(const Args& args) {
         }
 
         output::TQRListForm form(list);
+        bool complete = true;
+        form.rowCounted = [&](std::string_view entry, const stats::CountResult& counted) {
+            if (entry.empty()) return;  // not counted, as in the data file
+            reportErrors(entry, counted);
+            complete = complete && counted.complete();
+        };
         form.startReport(stats::EntryOverhead, platform::localeThousandsSeparator());
         form.QRLabel1.setText("File " + platform::displayName(platform::bareName(listPath)));
         output::PrepareOptions options;
@@ -108,7 +118,8 @@ int writeReport(const Args& args) {
             return fail("Cannot write file " + *pdfPath);
         job.reset();
         buffer.close();
-        return writePdf(*pdfPath, pdf);
+        if (!writePdf(*pdfPath, pdf)) return kExitFailed;
+        return complete ? kExitOk : kExitIncomplete;
     } catch (const std::bad_alloc&) {
         return outOfMemory();
     } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include "platform/replacefile.h"
 #include "stats/engine.h"
 
 namespace pelmora::cli {
@@ -10,6 +11,7 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 volatile sig_atomic_t g_signal = 0;
+std::atomic<bool> g_committed{false};
 
 extern "C" void onSignal(int sig) {
     if (g_signal == 0) g_signal = sig;
@@ -24,8 +26,17 @@ void catchInterrupts() {
     installed = true;
     struct sigaction action {};
     action.sa_handler = onSignal;
+    // Restarted, so that a signal never makes a write of a message or of the output fail.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM}) sigaction(sig, &action, nullptr);
+    const sigset_t signals = platform::terminatingSignals();
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (sigismember(&signals, sig) != 1) continue;
+        // One the environment ignores (nohup's SIGHUP) stays ignored.
+        struct sigaction previous {};
+        if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &action, nullptr);
+    }
 }
 
 const std::atomic<bool>& interrupted() {
@@ -33,11 +44,20 @@ const std::atomic<bool>& interrupted() {
 }
 
 int interruptStatus() {
+    if (g_committed.load(std::memory_order_relaxed)) return 0;
     return g_signal == 0 ? 0 : 128 + g_signal;
 }
 
 void stopIfInterrupted() {
     if (g_interrupted.load(std::memory_order_relaxed)) throw stats::Cancelled();
+}
+
+void workCommitted() {
+    g_committed.store(true, std::memory_order_relaxed);
+}
+
+void outputPipeClosed() {
+    onSignal(SIGPIPE);
 }
 
 }  // namespace pelmora::cli

@@ -16,10 +16,11 @@ constexpr const char* kExitStatus =
     "  0    all figures complete, everything written\n"
     "  1    written, but some directory could not be read (the messages say which)\n"
     "  2    bad usage\n"
-    "  3    the work failed: the list or the history could not be read, or the data file,\n"
-    "       PDF, chart or standard output could not be written in full\n"
-    "  130  stopped by SIGINT (143: SIGTERM); no temporary file is left, the previous data\n"
-    "       file stays as it was\n";
+    "  3    the work failed: the list or the history could not be read or was refused, or\n"
+    "       the data file, PDF, chart or standard output could not be written in full\n"
+    "  141  standard output was a pipe whose reader went away (| head): stopped quietly\n"
+    "  128+N  stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM, ...); no temporary\n"
+    "       file is left, the previous data file stays as it was\n";
 
 constexpr const char* kCommon =
     "  -j, --jobs N     count with N threads (1 to 1024; default: sixteen per core)\n"
@@ -60,16 +61,22 @@ constexpr Help kHelp[] = {
      true},
     {"history", "pelmora-cli history [OPTIONS] LIST",
      "The growth of LIST's directories between the first and the last snapshot of the range,\n"
-     "largest growth in bytes first.\n"
-     "  --since DATE     from DATE (UTC: 2026-12-08 or 2026-12-08T12:00:00Z)\n"
+     "largest growth in bytes first; the growth per day over a day or more. A range without a\n"
+     "snapshot is no error.\n"
+     "  --since DATE     from DATE: 2026-12-08, 20261208, 2026-12-08T12:00:00Z or\n"
+     "                   2026-12-08T13:00+01:00 (UTC without an offset), or an age back from\n"
+     "                   now: 6h, 30d, 12w, 1y\n"
      "  --until DATE     up to DATE (a date alone takes in the whole day)\n"
-     "  --top N          only the N directories that grew most\n"
+     "  --top N          only the N directories that grew most (1 to 1000000; 1 to 100 with\n"
+     "                   --plot)\n"
      "  --csv            CSV lines (LF) with a header line\n"
      "  --json           one JSON array: per directory \"path\", \"first\" and \"last\" "
      "(\"time\",\n"
      "                   \"directories\", \"files\", \"bytes\"), \"bytes_change\", "
      "\"files_change\",\n"
-     "                   \"bytes_per_day\", \"appeared\", \"disappeared\"\n"
+     "                   \"bytes_percent\", \"files_percent\", \"bytes_per_day\" (null under a "
+     "day),\n"
+     "                   \"appeared\", \"disappeared\"\n"
      "  --plot FILE      draw bytes over time of the top directories (default 8) to FILE,\n"
      "                   SVG or PNG by its extension\n"
      "  -h, --help       this text\n",

@@ -2,20 +2,19 @@
 
 #include <QBuffer>
 #include <QDateTime>
-#include <QFile>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QLocale>
 #include <QPainterPath>
-#include <QSaveFile>
 #include <QSvgGenerator>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "platform/qt/displayname.h"
+#include "platform/replacefile.h"
 
 namespace pelmora::history {
 
@@ -53,7 +52,8 @@ QString monthDay(QDate d) {
     return QLocale::c().monthName(d.month(), QLocale::ShortFormat) + ' ' + QString::number(d.day());
 }
 
-enum class Unit { Hour, Day, Week, Month, Year };
+// Clock: every n seconds of the day (n divides a day); the others: every n of the unit.
+enum class Unit { Clock, Day, Week, Month, Year };
 struct Step {
     Unit unit;
     int n;
@@ -61,21 +61,45 @@ struct Step {
 };
 constexpr double kDay = 86400;
 constexpr Step kSteps[] = {
-    {Unit::Hour, 1, 3600},           {Unit::Hour, 3, 3 * 3600},     {Unit::Hour, 6, 6 * 3600},
-    {Unit::Hour, 12, 12 * 3600},     {Unit::Day, 1, kDay},          {Unit::Day, 2, 2 * kDay},
-    {Unit::Week, 1, 7 * kDay},       {Unit::Week, 2, 14 * kDay},    {Unit::Month, 1, 30.44 * kDay},
-    {Unit::Month, 2, 61 * kDay},     {Unit::Month, 3, 91 * kDay},   {Unit::Month, 6, 183 * kDay},
-    {Unit::Year, 1, 365.25 * kDay},  {Unit::Year, 2, 730.5 * kDay}, {Unit::Year, 5, 1826 * kDay},
-    {Unit::Year, 10, 3652 * kDay},   {Unit::Year, 20, 7305 * kDay}, {Unit::Year, 50, 18262 * kDay},
+    {Unit::Clock, 1, 1},
+    {Unit::Clock, 2, 2},
+    {Unit::Clock, 5, 5},
+    {Unit::Clock, 10, 10},
+    {Unit::Clock, 15, 15},
+    {Unit::Clock, 30, 30},
+    {Unit::Clock, 60, 60},
+    {Unit::Clock, 120, 120},
+    {Unit::Clock, 300, 300},
+    {Unit::Clock, 600, 600},
+    {Unit::Clock, 900, 900},
+    {Unit::Clock, 1800, 1800},
+    {Unit::Clock, 3600, 3600},
+    {Unit::Clock, 10800, 10800},
+    {Unit::Clock, 21600, 21600},
+    {Unit::Clock, 43200, 43200},
+    {Unit::Day, 1, kDay},
+    {Unit::Day, 2, 2 * kDay},
+    {Unit::Week, 1, 7 * kDay},
+    {Unit::Week, 2, 14 * kDay},
+    {Unit::Month, 1, 30.44 * kDay},
+    {Unit::Month, 2, 61 * kDay},
+    {Unit::Month, 3, 91 * kDay},
+    {Unit::Month, 6, 183 * kDay},
+    {Unit::Year, 1, 365.25 * kDay},
+    {Unit::Year, 2, 730.5 * kDay},
+    {Unit::Year, 5, 1826 * kDay},
+    {Unit::Year, 10, 3652 * kDay},
+    {Unit::Year, 20, 7305 * kDay},
+    {Unit::Year, 50, 18262 * kDay},
     {Unit::Year, 100, 36525 * kDay},
 };
 
 std::vector<std::int64_t> tickTimes(const Step& step, std::int64_t from, std::int64_t to) {
     std::vector<std::int64_t> out;
-    if (step.unit == Unit::Hour) {
-        const std::int64_t s = 3600LL * step.n;
-        std::int64_t t = (from / s + (from % s > 0 ? 1 : 0)) * s;
-        if (from < 0 && from % s != 0) t = from / s * s;
+    if (step.unit == Unit::Clock) {
+        const std::int64_t s = step.n;
+        std::int64_t t = from / s * s;  // the first multiple of s at or after from
+        if (t < from) t += s;
         for (; t <= to && out.size() <= kMaxTimeTicks; t += s) out.push_back(t);
         return out;
     }
@@ -116,22 +140,20 @@ std::vector<std::int64_t> tickTimes(const Step& step, std::int64_t from, std::in
     return out;
 }
 
-// The x range of the chart: the data's times, at least two hours wide.
-std::pair<std::int64_t, std::int64_t> timeRange(const ChartData& chart) {
-    std::int64_t lo = std::numeric_limits<std::int64_t>::max();
-    std::int64_t hi = std::numeric_limits<std::int64_t>::min();
-    for (const ChartSeries& s : chart.series)
-        for (const Point& p : s.points) {
-            lo = std::min(lo, p.time);
-            hi = std::max(hi, p.time);
-        }
-    if (lo > hi) lo = hi = 0;
-    if (hi - lo < 7200) {
-        const std::int64_t mid = lo + (hi - lo) / 2;
-        lo = mid - 3600;
-        hi = mid + 3600;
-    }
-    return {lo, hi};
+// Half the axis around a lone snapshot, and the axis beside a range given by one bound only.
+constexpr std::int64_t kLoneSnapshotMargin = 300;
+constexpr std::int64_t kOpenRangeLength = 86400;
+
+QString utcText(std::int64_t time, int length) {
+    return QString::fromStdString(formatUtc(time).substr(0, static_cast<std::size_t>(length)))
+        .replace('T', ' ');
+}
+
+// "from 2026-01-05 to 2026-12-28", or with the times when both lie on one date.
+QString spanText(std::int64_t from, std::int64_t to) {
+    if (formatUtc(from).substr(0, 10) == formatUtc(to).substr(0, 10))
+        return QStringLiteral("from %1 to %2").arg(utcText(from, 19), utcText(to, 19).mid(11));
+    return QStringLiteral("from %1 to %2").arg(utcText(from, 10), utcText(to, 10));
 }
 
 QString signedSize(double bytes) {
@@ -142,20 +164,29 @@ QString signedSize(double bytes) {
 
 }  // namespace
 
-ChartData chartDataOf(const HistoryReport& report, const QString& title) {
+ChartData chartDataOf(const HistoryReport& report, const QString& title, const Range& range) {
     ChartData chart;
     chart.title = title;
     for (const DirectoryGrowth& g : report.directories) chart.series.push_back({g.path, g.series});
     const std::size_t n = report.snapshots.size();
-    if (n != 0) {
-        const auto [lo, hi] = std::minmax_element(
-            report.snapshots.begin(), report.snapshots.end(),
-            [](const SnapshotInfo& a, const SnapshotInfo& b) { return a.time < b.time; });
-        chart.subtitle = QStringLiteral("Bytes over time, %1 snapshot%2 from %3 to %4 (UTC)")
-                             .arg(n)
-                             .arg(n == 1 ? "" : "s")
-                             .arg(QString::fromStdString(formatUtc(lo->time).substr(0, 10)),
-                                  QString::fromStdString(formatUtc(hi->time).substr(0, 10)));
+    if (n == 0) {
+        chart.from = range.since.value_or(range.until.value_or(nowUtc()) - kOpenRangeLength);
+        chart.to = range.until.value_or(chart.from + kOpenRangeLength);
+        chart.subtitle = QStringLiteral("No snapshot %1 (UTC)").arg(spanText(chart.from, chart.to));
+        return chart;
+    }
+    const auto [lo, hi] = std::minmax_element(
+        report.snapshots.begin(), report.snapshots.end(),
+        [](const SnapshotInfo& a, const SnapshotInfo& b) { return a.time < b.time; });
+    chart.from = lo->time;
+    chart.to = hi->time;
+    chart.subtitle = QStringLiteral("Bytes over time, %1 snapshot%2 %3 (UTC)")
+                         .arg(n)
+                         .arg(n == 1 ? "" : "s")
+                         .arg(spanText(chart.from, chart.to));
+    if (chart.from == chart.to) {
+        chart.from -= kLoneSnapshotMargin;
+        chart.to += kLoneSnapshotMargin;
     }
     return chart;
 }
@@ -227,8 +258,9 @@ std::vector<TimeTick> timeTicks(std::int64_t from, std::int64_t to) {
         TimeTick tick;
         tick.time = t;
         switch (chosen->unit) {
-            case Unit::Hour:
-                tick.label = QDateTime::fromSecsSinceEpoch(t, Qt::UTC).toString(u"HH:mm");
+            case Unit::Clock:
+                tick.label = QDateTime::fromSecsSinceEpoch(t, Qt::UTC)
+                                 .toString(chosen->n < 60 ? u"HH:mm:ss" : u"HH:mm");
                 if (d != previous) tick.second = monthDay(d);
                 break;
             case Unit::Day:
@@ -283,14 +315,15 @@ void paintChart(QPainter& p, const QRectF& area, const ChartData& chart) {
     p.setPen(kSubtle);
     p.setFont(font(14));
     p.drawText(QPointF(plot.left(), 62), chart.subtitle);
-    const auto [t0, t1] = timeRange(chart);
+    const std::int64_t t0 = chart.from;
+    const std::int64_t t1 = std::max(chart.to, chart.from + 1);
     double maxBytes = 0;
     for (const ChartSeries& s : chart.series)
         for (const Point& pt : s.points)
             maxBytes = std::max(maxBytes, static_cast<double>(pt.bytes));
 
     const ByteAxis yAxis = byteAxis(maxBytes);
-    const auto xOf = [&, t0 = t0, t1 = t1](std::int64_t t) {
+    const auto xOf = [&](std::int64_t t) {
         return plot.left() +
                plot.width() * static_cast<double>(t - t0) / static_cast<double>(t1 - t0);
     };
@@ -425,34 +458,21 @@ QByteArray render(ChartFormat format, const ChartData& chart) {
     return buffer.data();
 }
 
-std::string failure(const std::string& fileName, const QFileDevice& f) {
-    return "cannot write '" + fileName + "': " + f.errorString().toStdString();
-}
-
 }  // namespace
 
 std::string writeChart(const std::string& fileName, ChartFormat format, const ChartData& chart) {
     const QByteArray bytes = render(format, chart);
     if (bytes.isEmpty()) return "cannot write '" + fileName + "': the chart could not be drawn";
-    const QString name = QFile::decodeName(QByteArray::fromStdString(fileName));
-
-    struct stat st;
-    if (::stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        QFile f(name);
-        if (!f.open(QIODevice::WriteOnly)) return failure(fileName, f);
-        if (f.write(bytes) != bytes.size() || !f.flush()) return failure(fileName, f);
-        f.close();
-        if (f.error() != QFileDevice::NoError) return failure(fileName, f);
-        return {};
+    try {
+        const platform::HeldSignals held;
+        platform::ReplacementFile file(fileName);
+        file.write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        file.commit();
+    } catch (const platform::ReplaceError& e) {
+        return "cannot write '" + fileName + "': " + std::strerror(e.error());
+    } catch (const platform::PelmoraError& e) {
+        return e.what();
     }
-    QSaveFile f(name);
-    if (!f.open(QIODevice::WriteOnly)) return failure(fileName, f);
-    if (f.write(bytes) != bytes.size()) {
-        const std::string reason = failure(fileName, f);
-        f.cancelWriting();
-        return reason;
-    }
-    if (!f.commit()) return failure(fileName, f);
     return {};
 }
 

@@ -29,11 +29,18 @@ struct ChartData {
     QString title;
     QString subtitle;                 // under the title, e.g. what the range holds
     std::vector<ChartSeries> series;  // legend order; each line gets the next colour
+    // The time axis, from the first snapshot's time to the last one's (a lone snapshot in the
+    // middle of ten minutes).
+    std::int64_t from = 0;
+    std::int64_t to = 0;
 };
 
-// The series of a report's directories, in its order; the subtitle names the range's snapshots
-// ("Bytes over time, 52 snapshots from 2026-01-05 to 2026-12-28 (UTC)").
-ChartData chartDataOf(const HistoryReport& report, const QString& title);
+// The series of a report's directories, in its order, on an axis that fits the snapshots'
+// times; the subtitle names the range's snapshots ("Bytes over time, 52 snapshots from
+// 2026-01-05 to 2026-12-28 (UTC)", with the times of day when they all fall on one date). A
+// report without a snapshot in `range` gives no series, the range as the axis (a bound not
+// given: a day beside the other) and the subtitle "No snapshot from ... to ... (UTC)".
+ChartData chartDataOf(const HistoryReport& report, const QString& title, const Range& range = {});
 
 // Paints the whole chart (white background included) into `area`.
 void paintChart(QPainter& painter, const QRectF& area, const ChartData& chart);
@@ -43,10 +50,12 @@ enum class ChartFormat { Svg, Png };
 // By the file name's extension, ".svg" or ".png" in any case; nullopt for anything else.
 std::optional<ChartFormat> chartFormatFor(std::string_view fileName);
 
-// Draws the chart at kChartWidth x kChartHeight and writes it to `fileName`. A regular file (or
-// a new one) is replaced as a whole (a temporary file beside it, renamed once complete), so a
-// failure leaves any previous file as it was; a device or fifo is written directly. Returns ""
-// on success, else a one-line reason: "cannot write 'FILE': No space left on device".
+// Draws the chart at kChartWidth x kChartHeight and writes it to `fileName` as the data file is
+// written (platform::ReplacementFile, the terminating signals held meanwhile): replaced as a
+// whole, so a failure leaves any previous file as it was; never through a link to nothing or of
+// another user's, never into a device, fifo or socket. Returns "" on success, else a one-line
+// reason: "Cannot create file FILE" (refused, or the folder is missing), "cannot write 'FILE':
+// No space left on device".
 std::string writeChart(const std::string& fileName, ChartFormat format, const ChartData& chart);
 
 // ---- axes and labels (the chart's own parts, open to tests) ----
@@ -62,11 +71,11 @@ ByteAxis byteAxis(double maxBytes);
 
 struct TimeTick {
     std::int64_t time = 0;
-    QString label;   // "Mar 3", "Mar", "2027" or "06:00"
-    QString second;  // the year (or the day, for hour ticks) where it changes, else ""
+    QString label;   // "Mar 3", "Mar", "2027", "06:00" or "06:00:30"
+    QString second;  // the year (or the day, for ticks within a day) where it changes, else ""
 };
-// Ticks on whole hours, days, Mondays, first days of months or years (UTC), the step chosen
-// so that at most 13 fall in [from, to].
+// Ticks on whole seconds, minutes, hours, days, Mondays, first days of months or years (UTC),
+// the step chosen so that at most 13 fall in [from, to].
 std::vector<TimeTick> timeTicks(std::int64_t from, std::int64_t to);
 
 // "0 B", "950 B", "1.50 KiB", "12.3 MiB", "512 GiB": three significant digits.

@@ -2,8 +2,11 @@
 //
 // The growth chart of a list's history, for `pelmora-cli history --plot`, which runs this
 // program beside it (it needs Qt's painting; pelmora-cli loads no Qt). Runs without a display.
-// Exit status: 0 written; 1 no history to draw (none yet, none in the range, or a database that
-// cannot be read); 2 bad usage; 3 the file could not be written in full.
+// Exit status, as pelmora-cli's: 0 written (also for a range without a snapshot: the chart is
+// drawn without lines and says so); 2 bad usage; 3 no history (none yet, or one that cannot be
+// read or is refused), or the file could not be written in full. The terminating signals are
+// held back from the start of the drawing to the end, so that neither the private runtime
+// folder nor the chart's temporary file is ever left behind; one that came takes effect then.
 #include <QGuiApplication>
 #include <stdlib.h>
 #include <unistd.h>
@@ -21,6 +24,7 @@
 #include "platform/qt/displayname.h"
 #include "platform/qt/runtimedir.h"
 #include "platform/paths.h"
+#include "platform/replacefile.h"
 
 namespace {
 
@@ -28,7 +32,8 @@ using namespace pelmora;
 
 const char* const kUsage =
     "usage: pelmora-chart LIST [--since TIME] [--until TIME] [--top N] -o FILE.svg|FILE.png\n"
-    "TIME is UTC: 2026-12-08 or 2026-12-08T12:00:00Z; --top defaults to 8.\n";
+    "TIME: 2026-12-08, 20261208, 2026-12-08T12:00:00+01:00 (UTC without an offset) or an age\n"
+    "(6h, 30d, 12w, 1y); --top: 1 to 100, 8 by default.\n";
 
 int usage(const std::string& message) {
     std::cerr << "pelmora-cli: history: " << message << '\n';
@@ -49,6 +54,7 @@ int main(int argc, char** argv) {
     query.top = 8;
     query.series = true;
     bool optionsDone = false;
+    const std::int64_t now = history::nowUtc();
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (optionsDone || arg.size() < 2 || arg[0] != '-') {
@@ -79,18 +85,17 @@ int main(int argc, char** argv) {
         if (arg == "-o" || arg == "--output") {
             output = value;
         } else if (arg == "--since" || arg == "--until") {
-            const std::optional<std::int64_t> t = history::parseUtc(value, arg == "--until");
+            const std::optional<std::int64_t> t = history::parseTime(value, arg == "--until", now);
             if (!t)
-                return usage("invalid time '" + value +
-                             "' (use YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)");
+                return usage("invalid date '" + value + "' (" + std::string(history::kTimeForms) +
+                             ")");
             (arg == "--since" ? query.range.since : query.range.until) = t;
         } else if (arg == "--top") {
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 100)
-                return usage("--top needs a number from 1 to 100");
-            query.top = static_cast<std::size_t>(n);
+            const std::optional<std::size_t> n = history::parseTop(value, history::kMaxChartTop);
+            if (!n)
+                return usage("--top needs a number from 1 to " +
+                             std::to_string(history::kMaxChartTop));
+            query.top = *n;
         } else {
             return usage("unknown option '" + arg + "'");
         }
@@ -99,17 +104,21 @@ int main(int argc, char** argv) {
     const std::optional<history::ChartFormat> format = history::chartFormatFor(*output);
     if (!format) return usage("the chart's file name must end in .svg or .png: '" + *output + "'");
 
+    if (query.range.since && query.range.until && *query.range.since > *query.range.until)
+        return usage("--since lies after --until");
+
     history::HistoryReport report;
     try {
         report = history::queryHistory(*list, query);
     } catch (const history::HistoryError& e) {
-        return fail(e.what(), 1);
+        return fail(e.what(), 3);
     }
-    if (report.emptyRange) return fail("history: no snapshot of " + *list + " in that range", 1);
     if (report.clockWentBackwards)
-        std::cerr << "pelmora-cli: history: note: the clock went backwards between snapshots; "
-                     "they are shown in order of recording\n";
+        std::cerr << "pelmora-cli: history: the clock went backwards between snapshots of " << *list
+                  << "; they are taken in order of recording\n";
 
+    // From here to the end nothing stops half way (Qt's threads inherit the hold).
+    const platform::HeldSignals held;
     const platform::PrivateRuntimeDir runtimeDir("pelmora-chart");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
@@ -118,8 +127,9 @@ int main(int argc, char** argv) {
     const QGuiApplication app(qtArgc, qtArgv);
 
     const QString title = platform::displayName(platform::bareName(*list));
-    const std::string error =
-        history::writeChart(*output, *format, history::chartDataOf(report, title));
+    const history::ChartData chart = history::chartDataOf(report, title, query.range);
+    if (platform::HeldSignals::pending()) return 3;  // stopped: the signal takes effect at the end
+    const std::string error = history::writeChart(*output, *format, chart);
     if (!error.empty()) return fail(error, 3);
     return 0;
 }

@@ -1,22 +1,39 @@
 // Growth history of a watched list: snapshots of its directories' figures, kept in a SQLite
 // database beside the list file, and the growth report read back from them. No Qt.
 //
-// The database. One per list file, beside it and named after it by the rule the data file's
-// name follows (platform::replaceExtension: the last '.' after the last '/' and everything
-// after it dropped), with ".history.sqlite" appended:
+// The database. One per folder and list name, beside the list file and named after it by the
+// rule the data file's name follows (platform::replaceExtension: the last '.' after the last '/'
+// and everything after it dropped), with ".history.sqlite" appended:
 //   /lists/WEEKLY.PML -> /lists/WEEKLY.history.sqlite
 //   /lists/MY.OLD.PML -> /lists/MY.OLD.history.sqlite
 //   /lists/PLAIN      -> /lists/PLAIN.history.sqlite
+// Lists whose names differ only in their extension (A.PML and A.pml, WEEKLY.BAK) thus share one
+// file, but not one history: every snapshot records the path of its list, and a list's report
+// takes only the snapshots recorded for a list of its own name (bare name, bytes compared).
 //
-// Safety. A database is only ever written when it is one of ours: before any write it is
-// opened read-only and checked (SQLite's header, the application id, the schema_version table),
-// so a file that is not a SQLite database, a damaged one (SQLITE_NOTADB, SQLITE_CORRUPT), a
-// SQLite database holding something else, or one of a newer schema is reported and left byte
-// for byte as it was. A missing or empty (0-byte) file is created afresh. The database runs in
-// WAL mode with synchronous=FULL; every connection waits up to kBusyTimeoutMs for a lock; a
-// snapshot is one BEGIN IMMEDIATE transaction, so concurrent recorders and readers never see or
-// leave half a snapshot and none is lost. Readers open the database read-only and read inside
-// one transaction, so a report is consistent while others record.
+// Trust. A history is used only when it is a regular file, reached through no symbolic link
+// other than the user's own (or root's, for reading), with no link, non-regular file or file of
+// a stranger as its -wal, -shm or -journal beside it; it is written only when it belongs to the
+// user. Its schema must hold exactly the objects this program creates (no trigger, view or
+// other table; every table as created), its application id Pelmora's, its version one this
+// program reads. Every read and every recording begins with a full structural check (PRAGMA
+// quick_check). Anything else is refused with a message naming the history and left byte for
+// byte as it was. Triggers and views are switched off on every connection besides.
+//
+// Reading. Readers open the database read-only and read inside one transaction, so a report is
+// consistent while others record. Where SQLite cannot make its -shm file beside the history (a
+// read-only medium, a folder the reader may not write) and no -wal holds pages, the file is read
+// as it lies on the disk (SQLite's immutable mode), and the read is taken again if the file
+// changed meanwhile.
+//
+// Recording. A missing history is made complete (schema, WAL mode) under a temporary name beside
+// its place, with 0666 less the umask as its permissions (those a new data file gets), and linked
+// there in one step; on any failure that temporary file and every file SQLite made beside it are
+// removed. A 0-byte file found in place is taken as a new history. The database runs in WAL mode
+// with synchronous=FULL; every connection waits up to kBusyTimeoutMs for a lock; a snapshot is
+// one BEGIN IMMEDIATE transaction, so concurrent recorders and readers never see or leave half a
+// snapshot and none is lost. The snapshot's time is taken inside that transaction, so that
+// snapshots recorded one after another have times in the same order.
 //
 // Schema version 1:
 //   schema_version(version)                         one row: 1
@@ -34,7 +51,8 @@
 //       does) and otherwise its decimal digits as TEXT, so any total reads back exactly;
 //       allocated is NULL when space on disk was not counted; complete is 0 or 1.
 // SQLite keeps its -wal and -shm files beside the database.
-// A later schema bumps the version and migrates older files when it first writes them.
+// A later schema bumps the version, adds its objects to the one list of them in Database.cpp,
+// and migrates older files when it first writes them.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +67,13 @@ namespace pelmora::history {
 
 inline constexpr int kSchemaVersion = 1;
 inline constexpr int kBusyTimeoutMs = 10000;
+// The growth per day is given for intervals of at least a day: over a shorter one a rate per day
+// would be an extrapolation, and the change and the interval say more.
+inline constexpr std::int64_t kSecondsPerDay = 86400;
+// The most directories a report keeps (history --top) and a chart draws (pelmora-chart --top,
+// history --plot --top).
+inline constexpr std::size_t kMaxTop = 1000000;
+inline constexpr std::size_t kMaxChartTop = 100;
 
 // listFileName with its extension replaced by ".history.sqlite" (see above).
 std::string historyFileName(std::string_view listFileName);
@@ -64,7 +89,13 @@ class HistoryError : public platform::PelmoraError {
         // Not a SQLite database, or a SQLite database that is not a Pelmora history:
         // "history 'DB' is not a SQLite database; left untouched"
         // "history 'DB' holds other data than a Pelmora history; left untouched"
+        // "history 'DB' holds a trigger 'T' that Pelmora did not create; left untouched"
         NotADatabase,
+        // Not to be trusted with the user's figures: a link of someone else's, not a regular
+        // file, another user's file (for recording), or such a file beside it:
+        // "history 'DB' belongs to another user; left untouched"
+        // "history 'DB' cannot be used: 'DB-wal' beside it is a symbolic link; left untouched"
+        Refused,
         // SQLite reports the file damaged:
         // "history 'DB' is damaged (database disk image is malformed); left untouched"
         Damaged,
@@ -95,7 +126,9 @@ struct Row {
 };
 
 struct Snapshot {
-    std::int64_t time = 0;  // seconds since 1970-01-01T00:00:00Z
+    // Seconds since 1970-01-01T00:00:00Z; unset: the time of recording (taken by recordSnapshot
+    // inside its transaction).
+    std::optional<std::int64_t> time;
     std::string host;
     std::string listPath;  // stored as given; callers pass the expanded path
     std::vector<Row> rows;
@@ -108,7 +141,7 @@ std::string hostName();
 // Records `snapshot` in the database of `listFileName`, creating the database when there is
 // none, and returns the new snapshot's id (ids grow in order of recording). An entry that
 // occurs twice in `rows` is recorded once, with its first figures. Throws HistoryError
-// (NotADatabase, Damaged, NewerSchema, Failed); nothing is recorded then.
+// (NotADatabase, Refused, Damaged, NewerSchema, Failed); nothing is recorded then.
 std::int64_t recordSnapshot(std::string_view listFileName, const Snapshot& snapshot);
 
 // Snapshots whose time lies in [since, until] (both inclusive; unset: unbounded).
@@ -154,8 +187,9 @@ struct DirectoryGrowth {
     // Change in percent of the first figure; nullopt when the first figure is 0.
     std::optional<double> bytesPercent;
     std::optional<double> filesPercent;
-    // bytesChange per day over last.time - first.time; nullopt when first and last are the
-    // same snapshot or the time between them is not positive (a clock that went backwards).
+    // bytesChange per day over last.time - first.time; nullopt when that interval is shorter
+    // than kSecondsPerDay (first and last the same snapshot, a clock that went backwards
+    // included).
     std::optional<double> bytesPerDay;
     // Bytes at every snapshot of the range that holds the directory, in order of recording
     // (only when Query::series is set).
@@ -170,7 +204,8 @@ struct SnapshotInfo {
 };
 
 struct HistoryReport {
-    std::vector<SnapshotInfo> snapshots;  // the snapshots in the range, in order of recording
+    // The snapshots of this list in the range, in order of recording.
+    std::vector<SnapshotInfo> snapshots;
     // Sorted by bytesChange, largest first, ties by path bytes; at most Query::top.
     std::vector<DirectoryGrowth> directories;
     std::size_t directoryCount = 0;  // directories in the range before the top cut
@@ -180,22 +215,38 @@ struct HistoryReport {
     bool clockWentBackwards = false;
 };
 
-// Reads the growth report of `listFileName`'s history, never writing the database. Throws
-// HistoryError: NoHistory, NotADatabase, Damaged, NewerSchema, Failed.
+// Reads the growth report of `listFileName`'s history, never writing the database. Memory
+// follows what is kept: with Query::top set, the top directories and the snapshots, however
+// many directories the history holds. Throws HistoryError: NoHistory (also for a history
+// without a snapshot of this list), NotADatabase, Refused, Damaged, NewerSchema, Failed.
 HistoryReport queryHistory(std::string_view listFileName, const Query& query);
 
-// A full check of the database's structure (PRAGMA quick_check), read-only. Throws the errors
-// of queryHistory; Damaged when the check finds a fault.
-void checkHistory(std::string_view listFileName);
+// The N of --top: a decimal number from 1 to `most`; nullopt for anything else.
+std::optional<std::size_t> parseTop(std::string_view text, std::size_t most);
+
+// ---- times (history/Times.cpp; the calendar is std::chrono's) ----
 
 // "2026-12-08T12:00:00Z".
 std::string formatUtc(std::int64_t time);
 
-// Reads a UTC time: "2026-12-08", "2026-12-08T12:00", "2026-12-08T12:00:00", with 'T' or a
-// space between date and time and an optional trailing "Z". A date alone means its first
-// second, or its last one (23:59:59) when `endOfDay` is set (so that "--until 2026-12-08"
-// takes in that day). nullopt for anything else, and for dates that do not exist.
-std::optional<std::int64_t> parseUtc(std::string_view text, bool endOfDay = false);
+// A time the user gives, as seconds since 1970-01-01T00:00:00Z:
+//   dates:   2026-12-08, 20261208 (a date alone means its first second, or its last one,
+//            23:59:59, when `endOfDay` is set, so that "--until 2026-12-08" takes in that day)
+//   times:   the date, 'T' (or a space), then 12:00, 12:00:00, 1200 or 120000 (a decimal
+//            fraction of a second is allowed and dropped), then an optional offset: Z, +01:00,
+//            -0530, +01; without one the time is UTC
+//   ages:    N and a unit, back from `now`: 6h (hours), 30d (days), 12w (weeks), 1y (calendar
+//            years: the same date and time N years earlier, Feb 29 becoming Feb 28)
+// nullopt for anything else, and for dates and times that do not exist.
+std::optional<std::int64_t> parseTime(std::string_view text, bool endOfDay, std::int64_t now);
+
+// The forms parseTime reads, for a usage message.
+inline constexpr std::string_view kTimeForms =
+    "use YYYY-MM-DD, YYYYMMDD, YYYY-MM-DDTHH:MM[:SS][Z|+HH:MM] or an age: 6h, 30d, 12w, 1y";
+
+// A length of time in words, by its largest unit below two of the next: "1 second",
+// "59 seconds", "5 minutes", "3 hours", "12 days".
+std::string formatInterval(std::int64_t seconds);
 
 // The decimal digits of `v`, with '-' when negative.
 std::string toDecimal(__int128 v);

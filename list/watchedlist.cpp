@@ -85,6 +85,7 @@ void sortByKeys(const char* bytes, std::vector<TextLine>& lines) {
 // Sorts `lines`, whose offsets into `bytes` rise in their order, as inserting them one by one
 // after their equals would.
 void sortLines(const char* bytes, std::vector<TextLine>& lines) {
+    if (lines.size() < 2) return;  // sorted as it is, and no key (twice a long line) is made
     try {
         sortByKeys(bytes, lines);
         return;

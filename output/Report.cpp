@@ -111,7 +111,7 @@ void TQRListForm::QuickReportNeedData(bool& MoreData) {
                 ? m_counts->take(row)
                 : stats::count(entry, m_options);
         stats::DirStats = stats::dirStatsOf(counted);
-        if (onCounted) onCounted(entry, counted);
+        if (rowCounted) rowCounted(entry, counted);
         QRDirectory.setText(platform::displayName(entry));
         QRDirs.setText(count(counted.directories, m_separator));
         QRFiles.setText(count(counted.files, m_separator));

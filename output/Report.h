@@ -51,8 +51,9 @@ class TQRListForm {
     // entry changed since the report started is counted alone. DirStats follows each row.
     void QuickReportNeedData(bool& MoreData);
 
-    // When set, told of each row's count (pelmora-cli names what could not be read).
-    std::function<void(std::string_view entry, const stats::CountResult&)> onCounted;
+    // Told of each row's count (pelmora-cli names the directories that could not be read and
+    // says so in its status); the window sets none.
+    std::function<void(std::string_view entry, const stats::CountResult& counted)> rowCounted;
     // Sets the progress caption and hides the preview's Load and Save buttons.
     void QuickReportBeforePrint(bool& PrintReport);
 

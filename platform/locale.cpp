@@ -108,6 +108,12 @@ namespace {
 
 // The text as the collator reads it: UTF-16, each ill-formed sequence replaced by U+FFFD. The
 // comparison and the sort keys both read it so, which keeps them in one order.
+// The buffers collationText fills are kept per thread for the next comparison, but not when a
+// long text made them large: a line of 100 MB would hold 200 MB for the rest of the run.
+void releaseIfLarge(std::u16string& buffer) {
+    if (buffer.capacity() > (std::size_t{1} << 20)) std::u16string().swap(buffer);
+}
+
 const UChar* collationText(std::string_view s, std::u16string& buffer, int32_t& length) {
     buffer.resize(s.size() + 1);
     UErrorCode status = U_ZERO_ERROR;
@@ -141,6 +147,8 @@ int compareTextIgnoreCase(std::string_view a, std::string_view b) {
     const UChar* ua = collationText(a, bufferA, lengthA);
     const UChar* ub = collationText(b, bufferB, lengthB);
     const UCollationResult r = ucol_strcoll(collator().get(), ua, lengthA, ub, lengthB);
+    releaseIfLarge(bufferA);
+    releaseIfLarge(bufferB);
     if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
     return breakTie(a, b);
 }
@@ -166,6 +174,7 @@ bool appendSortKey(std::string_view text, std::string& keys) {
         }
         room = static_cast<std::size_t>(n);
     }
+    releaseIfLarge(buffer);
     if (!validUtf8(text)) {
         keys.push_back('\x01');
         for (char c : text) keys.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);

@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <limits.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 
 #include "platform/paths.h"
 
@@ -118,7 +121,11 @@ std::string replacementTarget(const std::string& path) {
 }
 
 ReplacementFile::ReplacementFile(const std::string& path, const FileOps& ops)
-    : m_ops(ops), m_target(replacementTarget(path)), m_folder(folderOf(m_target)) {
+    : m_ops(ops), m_path(path), m_target(replacementTarget(path)), m_folder(folderOf(m_target)) {
+    struct stat folder {};
+    if (::stat(m_folder.c_str(), &folder) != 0) cannotCreate(path);
+    m_folderDevice = folder.st_dev;
+    m_folderInode = folder.st_ino;
     struct stat old {};
     const bool exists = ::stat(m_target.c_str(), &old) == 0;
 
@@ -153,14 +160,28 @@ ReplacementFile::~ReplacementFile() {
 }
 
 void ReplacementFile::abandon() noexcept {
+    // Where the temporary file is now: its folder may have been renamed since it was made.
+    char where[PATH_MAX + 1];
+    ssize_t n = -1;
     if (m_fd >= 0) {
+        char self[32];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_fd);
+        n = ::readlink(self, where, PATH_MAX);
         m_ops.close(m_fd);
         m_fd = -1;
     }
-    if (m_tempExists) {
-        ::unlink(m_temp.c_str());
-        m_tempExists = false;
-    }
+    if (!m_tempExists) return;
+    m_tempExists = false;
+    if (::unlink(m_temp.c_str()) == 0 || errno != ENOENT || n <= 0) return;
+    where[n] = '\0';
+    // Only a file of the temporary file's own name, never something else at a moved place.
+    if (bareName(where) == bareName(m_temp)) ::unlink(where);
+}
+
+bool ReplacementFile::folderInPlace() const {
+    struct stat now {};
+    return ::stat(m_folder.c_str(), &now) == 0 && now.st_dev == m_folderDevice &&
+           now.st_ino == m_folderInode;
 }
 
 void ReplacementFile::write(std::string_view bytes) {
@@ -179,6 +200,13 @@ void ReplacementFile::commit() {
         abandon();
         throw ReplaceError(ReplaceError::Step::Flush, err);
     }
+    // A folder renamed or removed during the writing: the rename would put the file elsewhere
+    // or fail for want of the folder, and the temporary file would stay behind where the folder
+    // went. Checked while the file is open, so that abandon() still finds it.
+    if (!folderInPlace()) {
+        abandon();
+        cannotCreate(m_path);
+    }
     const int fd = m_fd;
     m_fd = -1;
     // Linux releases the descriptor even when close reports EINTR, and the bytes are on the
@@ -191,6 +219,7 @@ void ReplacementFile::commit() {
     if (m_ops.rename(m_temp.c_str(), m_target.c_str()) != 0) {
         const int err = errno;
         abandon();
+        if (err == ENOENT) cannotCreate(m_path);  // the folder went between the check and here
         throw ReplaceError(ReplaceError::Step::Rename, err);
     }
     // Nothing that can throw lies between the rename and this line: once the temporary name is
@@ -203,6 +232,34 @@ void ReplacementFile::commit() {
     const int err = flush(dirFd, m_ops);
     ::close(dirFd);
     if (err != 0) throw ReplaceError(ReplaceError::Step::Flush, err);
+}
+
+sigset_t terminatingSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : {SIGHUP, SIGINT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGVTALRM,
+                          SIGXCPU, SIGXFSZ, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT})
+        sigaddset(&set, sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
+    return set;
+}
+
+HeldSignals::HeldSignals() {
+    const sigset_t set = terminatingSignals();
+    pthread_sigmask(SIG_BLOCK, &set, &m_previous);
+}
+
+HeldSignals::~HeldSignals() {
+    pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+}
+
+bool HeldSignals::pending() {
+    sigset_t came;
+    if (sigpending(&came) != 0) return false;
+    const sigset_t set = terminatingSignals();
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sigismember(&set, sig) == 1 && sigismember(&came, sig) == 1) return true;
+    return false;
 }
 
 }  // namespace pelmora::platform

@@ -3,9 +3,11 @@
 // The new contents go to a temporary file created beside the target (exclusive create, never
 // through a link), are flushed to the disk, and are renamed over the target. Readers see the
 // old file or the new one, never a half; a failure at any step, an exception or an abandoned
-// writer leaves the old file as it was and removes the temporary file.
+// writer leaves the old file as it was and removes the temporary file, also when its folder
+// was renamed meanwhile.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -74,22 +76,54 @@ class ReplacementFile {
     // Flushes the temporary file to the disk (fsync) and closes it, renames it over the target
     // and flushes the folder. Raises ReplaceError: Step::Flush for an error of fsync or close
     // (EIO, ENOSPC, EDQUOT: the bytes did not all reach the disk), Step::Rename when the rename
-    // fails; the writer is abandoned then and the target is untouched. A Flush error from the
-    // folder comes after the rename: the new file is in place but may not survive a crash.
+    // fails; PelmoraError("Cannot create file " + path) when the folder the file was to go to
+    // is no longer at its place (renamed or removed during the writing: the file would land
+    // elsewhere, or nowhere). The writer is abandoned then and the target is untouched. A Flush
+    // error from the folder comes after the rename: the new file is in place but may not
+    // survive a crash.
     void commit();
-    // Closes and removes the temporary file now; later calls do nothing.
+    // Closes and removes the temporary file now, wherever its folder has moved meanwhile; later
+    // calls do nothing.
     void abandon() noexcept;
 
     const std::string& target() const { return m_target; }
     const std::string& temporaryPath() const { return m_temp; }
 
   private:
+    bool folderInPlace() const;
+
     const FileOps& m_ops;
+    std::string m_path;  // as the caller named it, for the messages
     std::string m_target;
     std::string m_folder;  // made beforehand: nothing allocates once the rename is done
+    dev_t m_folderDevice = 0;
+    ino_t m_folderInode = 0;
     std::string m_temp;
     int m_fd = -1;
     bool m_tempExists = false;
+};
+
+// The signals whose default action ends the process without a core dump: SIGHUP, SIGINT,
+// SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGXCPU, SIGXFSZ, SIGPROF, SIGIO,
+// SIGPWR, SIGSTKFLT and the real-time signals. A program that writes a temporary file either
+// catches them (pelmora-cli turns them into a cancellation) or holds them back below.
+sigset_t terminatingSignals();
+
+// Holds back the terminating signals in the calling thread while it lives (threads started
+// meanwhile inherit the hold), so that a short replacement is never cut between creating its
+// temporary file and renaming it. A signal that came meanwhile takes effect when the hold ends.
+class HeldSignals {
+  public:
+    HeldSignals();
+    ~HeldSignals();
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+    // True when one of the held signals has come (the work may stop before writing).
+    static bool pending();
+
+  private:
+    sigset_t m_previous;
 };
 
 }  // namespace pelmora::platform

@@ -78,7 +78,9 @@ TEST(CliExport, UnreadableDirectoriesAreNamedAndTheDataFileIsWritten) {
 }
 
 // A list naming a tree so many times that its export runs for minutes: the signal is sent
-// once the temporary data file exists, and always finds the export counting.
+// once the temporary data file exists, and always finds the export counting. SIGINT and SIGTERM
+// with one thread and three; every other signal that would end the program, with --history (no
+// snapshot is recorded then either).
 TEST(CliExport, AnInterruptLeavesThePreviousDataFileAndNoTemporaryFile) {
     TempTree t;
     for (int d = 0; d < 50; ++d)
@@ -91,31 +93,40 @@ TEST(CliExport, AnInterruptLeavesThePreviousDataFileAndNoTemporaryFile) {
     writeAt(t, "L.TXT", previous);
     const std::set<std::string> before = namesIn(t.root());
 
-    for (const auto& [sig, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
-        for (const char* jobs : {"1", "3"}) {
-            SCOPED_TRACE(std::to_string(sig) + " jobs " + jobs);
-            const std::string exe = pelmora::test::cliPath();
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                if (::chdir(t.root().c_str()) != 0) ::_exit(126);
-                ::execl(exe.c_str(), exe.c_str(), "export", "-j", jobs, "L.PML", nullptr);
-                ::_exit(127);
-            }
-            ASSERT_GT(pid, 0);
-            int wstatus = 0;
-            bool ended = false;
-            while (!ended && namesIn(t.root()).size() == before.size()) {
-                ended = ::waitpid(pid, &wstatus, WNOHANG) == pid;
-                ::usleep(1000);
-            }
-            ASSERT_FALSE(ended) << "the export ended before its data file was begun";
-            ::kill(pid, sig);
-            ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
-            ASSERT_TRUE(WIFEXITED(wstatus));
-            EXPECT_EQ(WEXITSTATUS(wstatus), status);
-            EXPECT_EQ(namesIn(t.root()), before);
-            EXPECT_EQ(readFile(t.path("L.TXT")), previous);
+    struct Case {
+        int sig;
+        const char* jobs;
+        const char* history;  // "--history", or "-q" for none
+    };
+    std::vector<Case> cases;
+    for (const int sig : {SIGINT, SIGTERM})
+        for (const char* jobs : {"1", "3"}) cases.push_back({sig, jobs, "-q"});
+    for (const int sig : {SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGXCPU, SIGXFSZ})
+        cases.push_back({sig, "1", "--history"});
+    for (const auto& [sig, jobs, history] : cases) {
+        const int status = 128 + sig;
+        SCOPED_TRACE(std::to_string(sig) + " jobs " + jobs + " " + history);
+        const std::string exe = pelmora::test::cliPath();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(t.root().c_str()) != 0) ::_exit(126);
+            ::execl(exe.c_str(), exe.c_str(), "export", history, "-j", jobs, "L.PML", nullptr);
+            ::_exit(127);
         }
+        ASSERT_GT(pid, 0);
+        int wstatus = 0;
+        bool ended = false;
+        while (!ended && namesIn(t.root()).size() == before.size()) {
+            ended = ::waitpid(pid, &wstatus, WNOHANG) == pid;
+            ::usleep(1000);
+        }
+        ASSERT_FALSE(ended) << "the export ended before its data file was begun";
+        ::kill(pid, sig);
+        ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
+        ASSERT_TRUE(WIFEXITED(wstatus));
+        EXPECT_EQ(WEXITSTATUS(wstatus), status);
+        EXPECT_EQ(namesIn(t.root()), before);
+        EXPECT_EQ(readFile(t.path("L.TXT")), previous);
     }
 }
 

@@ -1,13 +1,25 @@
 // pelmora-cli's growth history: export --history and snapshot record, history reports the
-// change through the command line, and a missing or damaged history is reported.
+// change through the command line, and a missing or damaged history is reported; the table over
+// short ranges, the rule for an empty range, --plot's limits and arguments, the JSON keys the
+// README lists, and memory that follows what is shown.
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "history/History.h"
 
 #include "tests/support/Child.h"
 #include "tests/cli/CliTree.h"
@@ -100,6 +112,199 @@ TEST_F(CliHistory, NoHistoryAndADamagedOneAreReportedAndLeftAlone) {
     }
     // The export still wrote its data file.
     EXPECT_TRUE(std::filesystem::exists(t.path("L.TXT")));
+}
+
+constexpr std::int64_t kT0 = 1796731200;  // 2026-12-08T12:00:00Z
+
+// A snapshot of `list` at `time`, as export --history records one.
+void recordAt(const std::string& list, std::int64_t time,
+              const std::vector<std::pair<std::string, long long>>& dirs) {
+    pelmora::history::Snapshot s{time, "box", list, {}};
+    for (const auto& [dir, bytes] : dirs) {
+        pelmora::history::Row r;
+        r.entry = dir;
+        r.bytes = bytes;
+        s.rows.push_back(r);
+    }
+    pelmora::history::recordSnapshot(list, s);
+}
+
+TEST(CliHistoryOutput, UnderADayTheTableSaysHowLongAndGivesNoRatePerDay) {
+    const struct {
+        std::int64_t seconds;
+        std::string interval, perDay, json;
+    } cases[] = {
+        {7, "2026-12-08T12:00:07Z (7 seconds)", "-", "null"},
+        {2 * 86400, "2026-12-10T12:00:00Z (2 days)", "+2,500", "2500.0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.interval);
+        TempTree t;
+        recordAt(t.path("L.PML"), kT0, {{"/srv/a", 1000}});
+        recordAt(t.path("L.PML"), kT0 + c.seconds, {{"/srv/a", 6000}});
+        const CliRun table = runCli({"history", "L.PML"}, t.root());
+        ASSERT_EQ(table.status, 0) << table.err;
+        EXPECT_EQ(table.out.substr(0, table.out.find('\n')),
+                  "2 snapshots from 2026-12-08T12:00:00Z to " + c.interval);
+        EXPECT_NE(table.out.find(" +5,000  "), std::string::npos) << table.out;
+        EXPECT_NE(table.out.find(" " + c.perDay + "  /srv/a\n"), std::string::npos) << table.out;
+        const CliRun json = runCli({"history", "--json", "L.PML"}, t.root());
+        EXPECT_NE(json.out.find("\"bytes_per_day\": " + c.json + ","), std::string::npos)
+            << json.out;
+    }
+}
+
+// A range that holds no snapshot is no error, whatever the output.
+TEST_F(CliHistory, ARangeWithoutASnapshotIsNoErrorForAnyOutput) {
+    ASSERT_EQ(runCli({"snapshot", "L.PML"}, t.root()).status, 0);
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"history", "--since", "2999-01-01", "L.PML"},
+         "No snapshot of L.PML lies in that range.\n"},
+        {{"history", "--until", "1999-12-31", "--json", "L.PML"}, "[]\n"},
+        {{"history", "--since", "2999-01-01", "--csv", "L.PML"},
+         "path,first_time,first_directories,first_files,first_bytes,last_time,last_directories,"
+         "last_files,last_bytes,bytes_change,bytes_percent,files_change,files_percent,"
+         "bytes_per_day,appeared,disappeared\n"},
+        {{"history", "--since", "2999-01-01", "--plot", "empty.svg", "L.PML"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[c.args.size() - 2]);
+        const CliRun r = runCli(c.args, t.root());
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_NE(readFile(t.path("empty.svg")).find("No snapshot from 2999-01-01"), std::string::npos);
+}
+
+// --plot draws with pelmora-chart: its limits are the chart's, said by pelmora-cli itself, and
+// a list whose name begins with '-' stays a list.
+TEST(CliHistoryOutput, PlotKeepsTheChartsLimitsAndPassesOddNamesThrough) {
+    TempTree t;
+    for (const char* list : {"L.PML", "-C.PML"}) {
+        recordAt(t.path(list), kT0, {{"/srv/a", 1000}});
+        recordAt(t.path(list), kT0 + 86400, {{"/srv/a", 3000}});
+    }
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err, written;
+    } cases[] = {
+        {{"history", "--plot", "dash.svg", "--", "-C.PML"}, 0, "", "dash.svg"},
+        {{"history", "--top", "100", "--since", "20261201", "--until", "1d", "--plot", "t.png",
+          "L.PML"},
+         0,
+         "",
+         "t.png"},
+        {{"history", "--top", "101", "--plot", "x.svg", "L.PML"},
+         2,
+         "pelmora-cli: history: --top needs a number from 1 to 100 with --plot\n",
+         ""},
+        {{"history", "--top", "101", "L.PML"}, 0, "", ""},
+        {{"history", "--since", "last week", "--plot", "x.svg", "L.PML"},
+         2,
+         "pelmora-cli: history: invalid date 'last week' (use YYYY-MM-DD, YYYYMMDD, "
+         "YYYY-MM-DDTHH:MM[:SS][Z|+HH:MM] or an age: 6h, 30d, 12w, 1y)\n",
+         ""},
+        {{"history", "--plot", "x.svg", "NONE.PML"},
+         3,
+         "pelmora-cli: no history for NONE.PML yet: run pelmora-cli export --history\n",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1] + " " + c.args[2]);
+        const CliRun r = runCli(c.args, t.root());
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+        if (!c.written.empty()) {
+            EXPECT_GT(readFile(t.path(c.written)).size(), 1000u);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(t.path("x.svg")));
+}
+
+void collectKeys(const QJsonValue& v, std::set<std::string>& keys) {
+    if (v.isArray())
+        for (const QJsonValue& e : v.toArray()) collectKeys(e, keys);
+    if (!v.isObject()) return;
+    const QJsonObject o = v.toObject();
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        keys.insert(it.key().toStdString());
+        collectKeys(it.value(), keys);
+    }
+}
+
+TEST(CliHistoryOutput, EveryJsonKeyIsInTheReadme) {
+    TempTree t;
+    recordAt(t.path("L.PML"), kT0, {{"/srv/caf\xe9", 10}, {"/srv/a", 1}});
+    recordAt(t.path("L.PML"), kT0 + 86400, {{"/srv/caf\xe9", 20}});
+    const CliRun json = runCli({"history", "--json", "L.PML"}, t.root());
+    ASSERT_EQ(json.status, 0) << json.err;
+    std::set<std::string> keys;
+    collectKeys(QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array(), keys);
+    ASSERT_GE(keys.size(), 15u) << json.out;
+
+    std::ifstream in(std::string(PELMORA_SOURCE_DIR) + "/README.md");
+    std::stringstream readme;
+    readme << in.rdbuf();
+    const std::string text = readme.str();
+    const std::size_t from = text.find("\n## Growth history");
+    ASSERT_NE(from, std::string::npos);
+    const std::string section = text.substr(from, text.find("\n## ", from + 1) - from);
+    for (const std::string& key : keys)
+        EXPECT_NE(section.find("`\"" + key + "\"`"), std::string::npos) << key;
+}
+
+// The peak memory of a run of the program without the sanitizers, in bytes.
+long peakMemory(const std::vector<std::string>& args, const std::string& cwd, std::size_t* out) {
+    const std::string exe = pelmora::test::plainCliPath();
+    const std::string output = cwd + "/out.txt";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::dup2(fd, 1) != 1 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return -1;
+    if (out != nullptr) *out = std::filesystem::file_size(output);
+    return usage.ru_maxrss * 1024L;
+}
+
+// Memory follows what is shown: --top 5 of 60,000 directories needs no more than of 6,000, and
+// --json, written as it goes, holds little more than it writes.
+TEST(CliHistoryOutput, MemoryFollowsWhatIsShown) {
+    TempTree t;
+    for (const auto& [list, count] : {std::pair{"SMALL.PML", 6000}, std::pair{"BIG.PML", 60000}}) {
+        std::vector<std::pair<std::string, long long>> dirs;
+        for (int i = 0; i < count; ++i)
+            dirs.emplace_back("/srv/data/projects/member-" + std::to_string(i), 1000L * i);
+        recordAt(t.path(list), kT0, dirs);
+        for (auto& d : dirs) d.second += 4096;
+        recordAt(t.path(list), kT0 + 86400, dirs);
+    }
+    const long topSmall = peakMemory({"history", "--top", "5", "SMALL.PML"}, t.root(), nullptr);
+    const long topBig = peakMemory({"history", "--top", "5", "BIG.PML"}, t.root(), nullptr);
+    ASSERT_GT(topSmall, 0);
+    ASSERT_GT(topBig, 0);
+    EXPECT_LT(topBig - topSmall, 4L << 20) << topSmall << " " << topBig;
+    std::size_t smallOut = 0, bigOut = 0;
+    const long jsonSmall = peakMemory({"history", "--json", "SMALL.PML"}, t.root(), &smallOut);
+    const long jsonBig = peakMemory({"history", "--json", "BIG.PML"}, t.root(), &bigOut);
+    ASSERT_GT(jsonSmall, 0);
+    ASSERT_GT(jsonBig, 0);
+    EXPECT_LT(jsonBig - jsonSmall, 2 * static_cast<long>(bigOut - smallOut))
+        << jsonSmall << " " << jsonBig << " for " << bigOut - smallOut << " bytes more";
 }
 
 }  // namespace

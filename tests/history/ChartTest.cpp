@@ -1,9 +1,11 @@
 // The growth chart: a well-formed SVG that names the directories, a PNG of the chart's size,
-// axes in binary units and dates, and pelmora-chart's exit statuses and silence.
+// axes in binary units and dates that fit any range, and pelmora-chart's exit statuses,
+// refusals and silence.
 #include <QFile>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QXmlStreamReader>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 namespace pelmora::history {
 namespace {
 
+using test::readFile;
 using test::TempTree;
 constexpr std::int64_t kDay = 86400;
 constexpr std::int64_t kJan5 = 1767571200;  // 2026-01-05T00:00:00Z, a Monday
@@ -33,6 +36,8 @@ ChartData sample() {
             s.points.push_back({kJan5 + w * 7 * kDay, (i + 1) * (1LL << 30) + w * (1LL << 26)});
         chart.series.push_back(s);
     }
+    chart.from = kJan5;
+    chart.to = kJan5 + 51 * 7 * kDay;
     return chart;
 }
 
@@ -75,6 +80,72 @@ TEST(Chart, PngDecodesAtTheChartsSize) {
         for (int x = 0; x < image.width(); ++x)
             firstColour += (image.pixel(x, y) & 0xffffff) == 0x1f77b4;
     EXPECT_GT(firstColour, 100);
+}
+
+// Two snapshots seven seconds apart: the line runs across the plot, not up one column.
+TEST(Chart, ARangeOfSecondsSpreadsAcrossThePlot) {
+    HistoryReport report;
+    report.snapshots = {{1, kJan5, "box", "L.PML"}, {2, kJan5 + 7, "box", "L.PML"}};
+    DirectoryGrowth g;
+    g.path = "/srv/a";
+    g.series = {{kJan5, 1 << 20}, {kJan5 + 7, 6 << 20}};
+    report.directories = {g};
+    TempTree t;
+    const std::string file = t.path("short.png");
+    ASSERT_EQ(writeChart(file, ChartFormat::Png, chartDataOf(report, "L.PML")), "");
+    QImage image;
+    ASSERT_TRUE(image.load(QString::fromStdString(file)));
+    int columns = 0;  // of the plot (left of the legend) that show the line's colour
+    for (int x = 0; x < 800; ++x)
+        for (int y = 84; y < image.height() - 72; ++y)
+            if ((image.pixel(x, y) & 0xffffff) == 0x1f77b4) {
+                ++columns;
+                break;
+            }
+    EXPECT_GT(columns, 500);
+}
+
+TEST(ChartAxes, TheTimeAxisFitsTheSnapshotsOrTheRange) {
+    struct Case {
+        std::vector<std::int64_t> times;
+        Range range;
+        std::int64_t from, to;
+        QString subtitle;
+    };
+    const Case cases[] = {
+        {{kJan5, kJan5 + 7},
+         {},
+         kJan5,
+         kJan5 + 7,
+         "Bytes over time, 2 snapshots from 2026-01-05 00:00:00 to 00:00:07 (UTC)"},
+        {{kJan5, kJan5 + 364 * kDay},
+         {},
+         kJan5,
+         kJan5 + 364 * kDay,
+         "Bytes over time, 2 snapshots from 2026-01-05 to 2027-01-04 (UTC)"},
+        {{kJan5},
+         {},
+         kJan5 - 300,
+         kJan5 + 300,
+         "Bytes over time, 1 snapshot from 2026-01-05 00:00:00 to 00:00:00 (UTC)"},
+        {{},
+         {kJan5, kJan5 + 2 * kDay},
+         kJan5,
+         kJan5 + 2 * kDay,
+         "No snapshot from 2026-01-05 to 2026-01-07 (UTC)"},
+        {{}, {kJan5, {}}, kJan5, kJan5 + kDay, "No snapshot from 2026-01-05 to 2026-01-06 (UTC)"},
+        {{}, {{}, kJan5}, kJan5 - kDay, kJan5, "No snapshot from 2026-01-04 to 2026-01-05 (UTC)"},
+    };
+    for (const Case& c : cases) {
+        HistoryReport report;
+        for (const std::int64_t time : c.times)
+            report.snapshots.push_back(
+                {static_cast<std::int64_t>(report.snapshots.size() + 1), time, "box", "L.PML"});
+        const ChartData chart = chartDataOf(report, "L.PML", c.range);
+        EXPECT_EQ(chart.from, c.from) << c.subtitle.toStdString();
+        EXPECT_EQ(chart.to, c.to) << c.subtitle.toStdString();
+        EXPECT_EQ(chart.subtitle, c.subtitle);
+    }
 }
 
 TEST(ChartAxes, BytesInBinaryUnitsWithRoundSteps) {
@@ -132,6 +203,20 @@ TEST(ChartAxes, DatesByTheLengthOfTheRange) {
          kJan5,  // thirty years
          {"2000", "2005", "2010", "2015", "2020", "2025"},
          {}},
+        {kJan5 - 3,
+         kJan5 + 4,  // seven seconds across midnight
+         {"23:59:57", "23:59:58", "23:59:59", "00:00:00", "00:00:01", "00:00:02", "00:00:03",
+          "00:00:04"},
+         {"Jan 4", "Jan 5"}},
+        {kJan5 + 3600 + 20,
+         kJan5 + 3600 + 620,  // ten minutes: one a minute
+         {"01:01", "01:02", "01:03", "01:04", "01:05", "01:06", "01:07", "01:08", "01:09", "01:10"},
+         {"Jan 5"}},
+        {kJan5 + 90,
+         kJan5 + 150,  // a minute: every five seconds
+         {"00:01:30", "00:01:35", "00:01:40", "00:01:45", "00:01:50", "00:01:55", "00:02:00",
+          "00:02:05", "00:02:10", "00:02:15", "00:02:20", "00:02:25", "00:02:30"},
+         {"Jan 5"}},
     };
     for (const Case& c : cases) {
         std::vector<QString> labels, seconds;
@@ -204,10 +289,14 @@ TEST(ChartProgram, ExitStatusesAndOneLineMessages) {
     r.entry = "/srv/data";
     s.rows = {r};
     recordSnapshot(t.path("L.PML"), s);
-    s.time += 7 * kDay;
+    s.time = *s.time + 7 * kDay;
     s.rows[0].bytes = 1 << 20;
     recordSnapshot(t.path("L.PML"), s);
     std::filesystem::create_symlink("/dev/full", t.path("full.svg"));
+    t.write("TARGET", "root's");
+    std::filesystem::create_symlink(t.path("TARGET"), t.path("planted.svg"));
+    ASSERT_EQ(::lchown(t.path("planted.svg").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::mkfifo(t.path("fifo.svg").c_str(), 0666), 0);
 
     struct Case {
         std::vector<std::string> args;
@@ -217,18 +306,26 @@ TEST(ChartProgram, ExitStatusesAndOneLineMessages) {
     const Case cases[] = {
         {{"L.PML", "-o", "out.svg"}, 0, ""},
         {{"L.PML", "--top", "3", "--since", "2026-01-01", "-o", "out.png"}, 0, ""},
+        {{"L.PML", "--since", "2027-01-01", "-o", "empty.png"}, 0, ""},  // drawn, without lines
         {{"NONE.PML", "-o", "x.png"},
-         1,
+         3,
          "pelmora-cli: no history for NONE.PML yet: run pelmora-cli export --history"},
-        {{"L.PML", "--since", "2027-01-01", "-o", "x.png"}, 1, "pelmora-cli: history: no snapshot"},
         {{"L.PML", "-o", "x.pdf"}, 2, "pelmora-cli: history: the chart's file name"},
         {{"L.PML", "--top", "0", "-o", "x.png"}, 2, "pelmora-cli: history: --top needs"},
+        {{"L.PML", "--top", "101", "-o", "x.png"},
+         2,
+         "pelmora-cli: history: --top needs a number from 1 to 100"},
         {{"L.PML", "--until", "2026-02-30", "-o", "x.png"},
          2,
-         "pelmora-cli: history: invalid time"},
+         "pelmora-cli: history: invalid date '2026-02-30' (use YYYY-MM-DD"},
+        {{"L.PML", "--since", "2026-03-01", "--until", "2026-02-01", "-o", "x.png"},
+         2,
+         "pelmora-cli: history: --since lies after --until"},
         {{"L.PML"}, 2, "pelmora-cli: history: missing -o FILE"},
-        {{"L.PML", "-o", "full.svg"}, 3, "pelmora-cli: cannot write 'full.svg': "},
-        {{"L.PML", "-o", "missing/x.png"}, 3, "pelmora-cli: cannot write 'missing/x.png': "},
+        {{"L.PML", "-o", "full.svg"}, 3, "pelmora-cli: Cannot create file full.svg\n"},
+        {{"L.PML", "-o", "planted.svg"}, 3, "pelmora-cli: Cannot create file planted.svg\n"},
+        {{"L.PML", "-o", "fifo.svg"}, 3, "pelmora-cli: Cannot create file fifo.svg\n"},
+        {{"L.PML", "-o", "missing/x.png"}, 3, "pelmora-cli: Cannot create file missing/x.png\n"},
     };
     for (const Case& c : cases) {
         const ChartRun run = runChart(c.args, t.root());
@@ -237,8 +334,13 @@ TEST(ChartProgram, ExitStatusesAndOneLineMessages) {
         EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.err.empty() ? 0 : 1);
     }
-    EXPECT_GT(std::filesystem::file_size(t.path("out.svg")), 1000u);
+    for (const char* written : {"out.svg", "out.png", "empty.png"})
+        EXPECT_GT(std::filesystem::file_size(t.path(written)), 1000u) << written;
     EXPECT_FALSE(std::filesystem::exists(t.path("x.png")));
+    EXPECT_EQ(readFile(t.path("TARGET")), "root's");
+    EXPECT_TRUE(std::filesystem::is_fifo(t.path("fifo.svg")));
+    for (const std::string& name : test::namesIn(t.root()))  // no temporary file
+        EXPECT_FALSE(name.starts_with(".~")) << name;
     for (const auto& e : std::filesystem::directory_iterator(t.root()))  // no runtime folder left
         EXPECT_FALSE(e.path().filename().string().starts_with("pelmora-chart-")) << e.path();
 }

@@ -17,6 +17,7 @@
 
 #include "list/listfile.h"
 #include "tests/list/ListTestHelpers.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempTree.h"
 #include "platform/ioerror.h"
 
@@ -155,6 +156,27 @@ TEST(ListFileLoad, ReadsABigFileWhole) {
     ASSERT_EQ(loaded.size(), 30000u);
     EXPECT_EQ(loaded.front(), "/data/0");
     EXPECT_EQ(loaded.back(), "/data/9999");
+}
+
+// A list of one line of 50 MB takes its text once: a single line needs no sorting, so no sort
+// key (twice the line) and no UTF-16 copy of it (twice again, once kept for good) are made.
+TEST(ListFileLoad, AOneLineListTakesLittleMoreThanItsText) {
+    TempDir dir;
+    constexpr std::size_t kLength = 50u << 20;
+    writeBytes(dir / "one.pml", "/" + std::string(kLength - 1, 'x') + "\r\n");
+    EXPECT_EQ("", test::inChild([&]() -> std::string {
+                  struct rusage before {};
+                  ::getrusage(RUSAGE_SELF, &before);
+                  WatchedList list;
+                  loadList(list, dir / "one.pml");
+                  struct rusage after {};
+                  ::getrusage(RUSAGE_SELF, &after);
+                  if (list.count() != 1 || list.at(0).size() != kLength) return "not the line";
+                  const long grownKb = after.ru_maxrss - before.ru_maxrss;
+                  if (grownKb > static_cast<long>(kLength / 1024 * 3 / 2))
+                      return "peak memory grew by " + std::to_string(grownKb) + " KiB";
+                  return "";
+              }));
 }
 
 TEST(ListFileLoad, FailsOnWhatCannotBeOpened) {
