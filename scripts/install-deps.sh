@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages of the sets named on the command line (default: run test);
 # installs nothing when they are all present already.
 #   run      building and running the programs
-#   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, tools)
+#   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, tools; ncdu
+#            and gdu, which load pelmora-cli's ncdu-format export in its tests)
 #   package  in addition, building and checking the Debian package (bash-completion and
 #            systemd-analyze for the installed completion and the units)
 set -euo pipefail
@@ -18,7 +19,7 @@ test=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick poppler-utils
   cups cups-client printer-driver-cups-pdf
-  zsh
+  zsh ncdu gdu
 )
 package=(
   dpkg-dev file lintian desktop-file-utils appstream man-db
