@@ -20,11 +20,8 @@ using pelmora::cli::humanSize;
 // Each size stands next to a rounding boundary: below and at a unit, the step from one decimal
 // to whole numbers, the carry into the next unit.
 const std::vector<long long> kSizes = {
-    0,       1,       999,     1000,      1001,       1023,       1024,
-    1025,    1536,    9994,    9995,      9999,       10239,      10240,
-    10241,   99999,   102399,  102400,    999999,     1000000,    1023999,
-    1048575, 1048576, 1048577, 104857599, 1073741823, 1073741825, 1099511627776LL,
-};
+    0,     999,   1000,   1023,    1024,    1025,    9995,       10239,
+    10241, 99999, 999999, 1023999, 1048575, 1048577, 1073741825, 1099511627776LL};
 
 // What `du --apparent-size FLAG` prints for a sparse file of each size, by size.
 std::map<long long, std::string> duSizes(const pelmora::test::TempTree& t, const char* flag) {
@@ -54,15 +51,10 @@ TEST(CliHumanSize, AsDuPrintsThem) {
             EXPECT_EQ(humanSize(static_cast<unsigned __int128>(n), base), du.at(n))
                 << flag << " " << n;
     }
-}
-
-TEST(CliHumanSize, UnitsBeyondWhatAFileCanHold) {
+    // Beyond what a file can hold: the carry into the next unit, and no unit above the last.
     const unsigned __int128 exbi = static_cast<unsigned __int128>(1) << 60;
-    EXPECT_EQ(humanSize(exbi, 1024), "1.0E");
-    EXPECT_EQ(humanSize(exbi * 1024 - 1, 1024), "1.0Z");  // the carry into the next unit
-    const unsigned __int128 quebi = exbi * 1024 * 1024 * 1024 * 1024;
-    EXPECT_EQ(humanSize(quebi, 1024), "1.0Q");
-    EXPECT_EQ(humanSize(quebi * 2000, 1024), "2000Q");  // no unit above the last
+    EXPECT_EQ(humanSize(exbi * 1024 - 1, 1024), "1.0Z");
+    EXPECT_EQ(humanSize(exbi * 1024 * 1024 * 1024 * 1024 * 2000, 1024), "2000Q");
 }
 
 }  // namespace
