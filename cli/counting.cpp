@@ -132,15 +132,25 @@ stats::CountOptions countOptions(const Counting& counting) {
     return options;
 }
 
+Progress::Progress(std::string_view first, const Counting& counting) {
+    if (counting.quiet || ::isatty(STDERR_FILENO) == 0) return;
+    m_figures = std::make_unique<stats::CountProgress>();
+    m_line = std::make_unique<ProgressLine>(first, *m_figures);
+}
+
+Progress::~Progress() = default;
+
 CountedList::CountedList(std::vector<std::string> entries, const Counting& counting,
-                         unsigned depth) {
+                         const CountRules& rules) {
     stopIfInterrupted();
     stats::CountOptions options = countOptions(counting);
-    options.depth = depth;
-    if (!counting.quiet && ::isatty(STDERR_FILENO) != 0 && !entries.empty()) {
-        m_progress = std::make_unique<stats::CountProgress>();
-        options.progress = m_progress.get();
-        m_line = std::make_unique<ProgressLine>(entries.front(), *m_progress);
+    options.depth = rules.depth;
+    options.hidden = rules.hidden;
+    options.noteHidden = rules.noteHidden;
+    options.exclude = rules.exclude;
+    if (!entries.empty()) {
+        m_progress = std::make_unique<Progress>(entries.front(), counting);
+        options.progress = m_progress->figures();
     }
     m_counts = std::make_unique<stats::ListCount>(std::move(entries), options);
 }

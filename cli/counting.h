@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/options.h"
@@ -37,12 +38,42 @@ stats::CountOptions countOptions(const Counting& counting);
 
 class ProgressLine;
 
+// The progress line on a terminal's stderr while it lives (unless --quiet, or stderr is no
+// terminal), fed from the running figures it holds; `first` is shown until a count names the
+// directory it reads.
+class Progress {
+  public:
+    Progress(std::string_view first, const Counting& counting);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // Where a count adds its figures; null when no line is shown.
+    stats::CountProgress* figures() { return m_figures.get(); }
+
+  private:
+    std::unique_ptr<stats::CountProgress> m_figures;
+    std::unique_ptr<ProgressLine> m_line;
+};
+
+// What count asks of a walk beyond the counting options (stats::CountOptions' fields of the
+// same names): the other commands count with none of it.
+struct CountRules {
+    unsigned depth = 0;       // keep the figures of the directories down to this depth
+    bool hidden = false;      // --all
+    bool noteHidden = false;  // tell how many hidden entries holding data were left out
+    const stats::Exclusion* exclude = nullptr;  // --exclude; not owned
+};
+
 // Directories counted in one walk per enclosing entry (the entries of a list, or the DIRs of
 // count), stopped by SIGINT or SIGTERM, with the progress line on a terminal's stderr for the
 // whole run (unless --quiet).
 class CountedList {
   public:
-    CountedList(std::vector<std::string> entries, const Counting& counting, unsigned depth = 0);
+    CountedList(std::vector<std::string> entries, const Counting& counting,
+                const CountRules& rules);
+    CountedList(std::vector<std::string> entries, const Counting& counting, unsigned depth = 0)
+        : CountedList(std::move(entries), counting, CountRules{depth}) {}
     ~CountedList();
     CountedList(const CountedList&) = delete;
     CountedList& operator=(const CountedList&) = delete;
@@ -50,8 +81,7 @@ class CountedList {
     stats::ListCount& counts() { return *m_counts; }
 
   private:
-    std::unique_ptr<stats::CountProgress> m_progress;
-    std::unique_ptr<ProgressLine> m_line;
+    std::unique_ptr<Progress> m_progress;
     std::unique_ptr<stats::ListCount> m_counts;
 };
 

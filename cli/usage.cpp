@@ -24,26 +24,46 @@ constexpr const char* kExitStatus =
 
 constexpr const char* kCommon =
     "  -j, --jobs N     count with N threads (1 to 1024; default: sixteen per core)\n"
-    "  -q, --quiet      no progress line on a terminal's stderr\n"
-    "  -h, --help       this text\n";
+    "  -q, --quiet      no progress line on a terminal's stderr\n";
 
 struct Help {
     const char* command;
     const char* usage;
     const char* text;
-    bool counts;  // takes the counting options
+    bool counts;  // takes the counting options (the help line comes after them)
 };
+
+// count gives -h to --human-readable, as du does.
+constexpr const char* kHelpLine = "  -h, --help       this text\n";
+constexpr const char* kLongHelpLine = "  --help           this text\n";
 
 constexpr Help kHelp[] = {
     {"count", "pelmora-cli count [OPTIONS] DIR...",
      "Counts the directories, files and bytes below each DIR (names beginning with '.' are\n"
      "left out, mount points are not entered) and prints the Stats panel's four lines.\n"
-     "  --csv            one data-file line per DIR instead (LF line ends)\n"
+     "  -d, --max-depth N  also every directory down to N levels below each DIR: one line\n"
+     "                   per directory (directories, files, bytes, path), each directory\n"
+     "                   followed by its subdirectories\n"
+     "  --sort KEY       with -d, subdirectories by bytes (the default), files or dirs,\n"
+     "                   largest first, or by name (byte order)\n"
+     "  --top N          with -d, only the N largest subdirectories of each directory\n"
+     "  -h, --human-readable  sizes in powers of 1024 as du prints them (1.5K, 234M, 1.2G),\n"
+     "                   one line per DIR without -d\n"
+     "  --si             the same in powers of 1000 (1.5k, 234M, 1.2G)\n"
+     "  -a, --all        count and enter names beginning with '.' too; without it, a line\n"
+     "                   on stderr says how many such entries holding data were left out\n"
+     "  --exclude PATTERN  leave out entries whose name matches the shell pattern, or whose\n"
+     "                   path does when it holds a '/' (repeatable)\n"
+     "  -x, --one-file-system  stay on each DIR's file system (a count always does)\n"
+     "  --csv            one data-file line per DIR (and per directory with -d; LF line ends)\n"
      "  --json           one JSON array: per DIR \"path\", \"directories\", \"files\", \"bytes\",\n"
      "                   \"overhead\", \"incomplete\", \"errors\" [{\"path\", \"error\"}] and, "
      "with\n"
-     "                   --disk-usage, \"allocated\"; a path that is not valid UTF-8 has U+FFFD\n"
+     "                   --disk-usage, \"allocated\"; with -d, \"children\" holds the objects\n"
+     "                   of the subdirectories; a path that is not valid UTF-8 has U+FFFD\n"
      "                   for each invalid byte and \"path_bytes\": the base64 of its bytes\n"
+     "  --ncdu-export FILE  write the tree of one DIR to FILE (\"-\": standard output) in\n"
+     "                   ncdu's JSON export format, for ncdu -f FILE or gdu -f FILE\n"
      "  --disk-usage     also the space on disk (st_blocks x 512, hard links once): the line\n"
      "                   \"Space On Disk N\", a sixth CSV field, or \"allocated\"\n",
      true},
@@ -111,7 +131,7 @@ std::string helpText(std::string_view command) {
     for (const Help& h : kHelp) {
         if (command != h.command) continue;
         s = std::string("usage: ") + h.usage + '\n' + h.text;
-        if (h.counts) s += kCommon;
+        if (h.counts) s += std::string(kCommon) + (command == "count" ? kLongHelpLine : kHelpLine);
         return s + kExitStatus;
     }
     return {};

@@ -3,7 +3,8 @@
 # installs nothing when they are all present already.
 #   run      building and running the programs
 #   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, a headless
-#            Wayland compositor and Qt's Wayland platform, the accessibility bus, tools)
+#            Wayland compositor and Qt's Wayland platform, the accessibility bus, tools; ncdu
+#            and gdu, which load pelmora-cli's ncdu-format export in its tests)
 #   package  in addition, building and checking the Debian package (bash-completion and
 #            systemd-analyze for the installed completion and the units)
 set -euo pipefail
@@ -19,7 +20,7 @@ test=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick poppler-utils
   cups cups-client printer-driver-cups-pdf
-  zsh clang-format
+  zsh clang-format ncdu gdu
   weston qt6-wayland dbus-daemon at-spi2-core python3-dbus
 )
 package=(

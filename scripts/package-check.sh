@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks a built Debian package the way a user meets it: lintian, then installs it with
 # apt-get, runs the installed programs (a count, a growth history recorded twice and read back,
-# its chart drawn by pelmora-chart and by history --plot), completes a name with a space in an
+# its chart drawn by pelmora-chart and by history --plot, a count to depth 1 and the ncdu
+# export, loaded by ncdu where it is installed), completes a name with a space in an
 # interactive bash through bash-completion, verifies the systemd units for a list whose path
 # holds a space, validates the menu entry, the metainfo, the icons and the manual pages, purges
 # the package and checks that none of its files remain. Needs root (or sudo) and a machine where
@@ -98,6 +99,21 @@ grep -q '<svg' "$work/growth.svg" 2>/dev/null || fail "pelmora-chart drew no SVG
 (cd / && pelmora-cli history --plot "$work/growth.png" "$list") || fail "history --plot"
 file "$work/growth.png" | grep -q "PNG image data, 1200 x 700," ||
   fail "history --plot drew no 1200 x 700 PNG"
+
+echo "== count -d 1 and the ncdu export"
+(cd / && pelmora-cli count -d 1 "$work/tree") >"$work/depth" || fail "pelmora-cli count -d 1"
+cat "$work/depth"
+grep -qF "    $work/tree/sub dir" "$work/depth" || fail "count -d 1 has no line for the subdirectory"
+(cd / && pelmora-cli count --ncdu-export "$work/tree.json" "$work/tree") ||
+  fail "pelmora-cli count --ncdu-export"
+grep -q '^\[1,2,{"progname":"pelmora-cli"' "$work/tree.json" || fail "the export is not ncdu's format"
+if command -v ncdu >/dev/null; then
+  ncdu -f "$work/tree.json" -o "$work/again.json" || fail "ncdu does not load the export"
+  grep -q '"name":"f","asize":1000,' "$work/again.json" ||
+    { cat "$work/again.json"; fail "ncdu lost a file of the export"; }
+else
+  echo "ncdu is not installed: the export is not loaded"
+fi
 
 echo "== bash completion of a name with a space"
 # An interactive bash on a terminal, bash-completion loading the installed completion by the

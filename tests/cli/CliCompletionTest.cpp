@@ -137,6 +137,10 @@ std::vector<Typed> namesAndValues(const std::string& slash) {
         {"pelmora-cli export --output=x\t", "<export><--output=x y.pml>"},
         {"pelmora-cli export -o x\t", "<export><-o><x y.pml>"},
         {"pelmora-cli count --dis\t", "<count><--disk-usage>"},
+        // count's -h is --human-readable: it takes no value, and what follows is a DIR.
+        {"pelmora-cli count -h My\t", "<count><-h><My Docs" + slash + ">"},
+        {"pelmora-cli count --sort f\t", "<count><--sort><files>"},
+        {"pelmora-cli count --ncdu-export x\t", "<count><--ncdu-export><x y.pml>"},
         {"pelmora-cli hi\t", "<history>"},
         {"pelmora-cli help sn\t", "<help><snapshot>"},
     };
