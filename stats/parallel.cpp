@@ -493,14 +493,18 @@ class ParallelCount {
         while (reader.next(e)) {
             // Hidden names are neither counted nor entered, so they are not even looked at,
             // unless they are to be counted (--all) or told of.
+            // An entry the user left out is not one that --all would bring back, so exclusions
+            // come first.
             if (platform::isHiddenName(e.name)) {
                 if (e.name == "." || e.name == ".." || (!m_hidden && !m_noteHidden)) continue;
+                if (m_exclude != nullptr && m_exclude->excludes(prefix, e.name)) continue;
                 if (!m_hidden) {
                     if (holdsData(fd, e)) ++hidden;
                     continue;
                 }
+            } else if (m_exclude != nullptr && m_exclude->excludes(prefix, e.name)) {
+                continue;
             }
-            if (m_exclude != nullptr && m_exclude->excludes(prefix, e.name)) continue;
             platform::EntryStat st;
             const int err = platform::statEntry(fd, e.cname, fields, st);
             if (err != 0) {

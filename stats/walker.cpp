@@ -146,8 +146,10 @@ class EntryScanner {
                 if (err != 0) {
                     // Gone since it was listed: the tree changed, and there is nothing to count.
                     // Anything else (a directory that may be listed but not searched) is an
-                    // error of this directory.
-                    if (err != ENOENT && result.error == 0) result.error = err;
+                    // error of this directory, unless only a name beginning with '.' was to be
+                    // looked at, which the walk neither counts nor enters.
+                    if (err != ENOENT && result.error == 0 && (candidate || !dot))
+                        result.error = err;
                     continue;
                 }
                 looked = true;

@@ -285,6 +285,28 @@ TEST_P(ListCountModes, HiddenNamesCountedOrToldOfAndExclusionsLeftOut) {
     const CountResult r = count(T, excluding);
     EXPECT_EQ(figuresOf(r), figuresOf(referenceCount(T, {}, leftOut)));
     EXPECT_EQ(r.files, 2);  // sub/a.c and other/x.tmp: nothing of skip, nor build/x.tmp
+
+    // A hidden name left out by a pattern is not told of.
+    const pelmora::stats::Exclusion dotData({".data"});
+    told.exclude = &dotData;
+    EXPECT_EQ(count(T, told).hiddenLeftOut, 2);
+}
+
+// A folder that may be listed but not searched, holding only names beginning with '.': those
+// are left out whether they can be looked at or not, so the count has no error.
+TEST_P(ListCountModes, HiddenNamesThatCannotBeLookedAtAreNoError) {
+    TempTree t;
+    ASSERT_EQ(::chmod(t.root().c_str(), 0755), 0);
+    put(t, "T/.only", 3);
+    ASSERT_EQ(::chmod(t.path("T").c_str(), 0744), 0);
+    CountOptions told = options();
+    told.noteHidden = true;
+    const std::string T = t.path("T");
+    EXPECT_EQ("", pelmora::test::inChild([&]() -> std::string {
+                  if (!pelmora::test::dropToNobody()) return "could not drop privileges";
+                  const CountResult r = count(T, told);
+                  return r.errorCount == 0 && r.files == 0 ? "" : describe(r);
+              }));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMode, ListCountModes, ::testing::ValuesIn(kModes),
