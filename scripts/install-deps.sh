@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages of the sets named on the command line (default: run test);
 # installs nothing when they are all present already.
 #   run      building and running the programs
-#   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, tools)
+#   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, tools, and
+#            Prometheus with node_exporter for the metrics)
 #   package  in addition, building and checking the Debian package (bash-completion and
 #            systemd-analyze for the installed completion and the units)
 set -euo pipefail
@@ -19,6 +20,7 @@ test=(
   xvfb xdotool x11-utils imagemagick poppler-utils
   cups cups-client printer-driver-cups-pdf
   zsh
+  prometheus prometheus-node-exporter curl
 )
 package=(
   dpkg-dev file lintian desktop-file-utils appstream man-db
