@@ -1,6 +1,7 @@
 #include "cli/metrics.h"
 
 #include <charconv>
+#include <unordered_map>
 
 #include "cli/commands.h"
 #include "cli/json.h"
@@ -14,6 +15,8 @@
 namespace pelmora::cli {
 
 namespace {
+
+constexpr std::size_t kBlock = 64 * 1024;
 
 // One gauge family: its name and its help text.
 struct Family {
@@ -83,43 +86,48 @@ void appendNumber(std::string& out, unsigned __int128 value) {
     out.append(p, buf + sizeof buf);
 }
 
-void sample(std::string& out, const Family& f, std::string_view labels) {
-    out += f.name;
-    out += labels;
-    out += ' ';
+}  // namespace
+
+namespace {
+
+void appendLabelValue(std::string& out, std::string_view utf8) {
+    for (std::size_t at = utf8.find_first_of("\\\"\n"); at != std::string_view::npos;
+         at = utf8.find_first_of("\\\"\n")) {
+        out.append(utf8.substr(0, at));
+        out += '\\';
+        out += utf8[at] == '\n' ? 'n' : utf8[at];
+        utf8.remove_prefix(at + 1);
+    }
+    out.append(utf8);
 }
 
 }  // namespace
 
-std::string labelValue(std::string_view bytes) {
+std::string labelValue(std::string_view utf8) {
     std::string s;
-    s.reserve(bytes.size() + 2);
-    for (const char c : bytes) {
-        if (c == '\\' || c == '"') {
-            s += '\\';
-            s += c;
-        } else if (c == '\n') {
-            s += "\\n";
-        } else {
-            s += c;
-        }
-    }
+    appendLabelValue(s, utf8);
     return s;
 }
 
-std::string pathLabels(std::string_view name, std::string_view bytes) {
+void appendPathLabels(std::string& out, std::string_view name, std::string_view bytes) {
     const bool valid = platform::validUtf8(bytes);
-    std::string s(name);
-    s += "=\"";
-    s += labelValue(valid ? std::string(bytes) : replaceInvalidUtf8(bytes));
-    s += '"';
+    const std::string repaired = valid ? std::string() : replaceInvalidUtf8(bytes);
+    out.append(name);
+    out += "=\"";
+    appendLabelValue(out, valid ? bytes : std::string_view(repaired));
+    out += '"';
     if (!valid) {
-        s += ',';
-        s += name;
-        s += "_bytes=\"";
-        s += base64(bytes);
-        s += '"';
+        out += ',';
+        out.append(name);
+        out += "_bytes=\"";
+        out += base64(bytes);
+        out += '"';
     }
+}
+
+std::string pathLabels(std::string_view name, std::string_view bytes) {
+    std::string s;
+    appendPathLabels(s, name, bytes);
     return s;
 }
 
@@ -144,27 +152,65 @@ ListMetrics::ListMetrics(std::string_view list, bool allocated, std::int32_t ent
 void ListMetrics::add(std::string_view entry, const stats::CountResult& counted) {
     ++m_entries;
     if (entry.empty()) return;
-    const unsigned times = ++m_seen[std::string(entry)];
-    std::string labels = "{" + pathLabels("path", entry);
-    if (times > 1) labels += ",occurrence=\"" + std::to_string(times) + "\"";
-    labels += "," + m_listLabels + "}";
-    m_rows.push_back({std::move(labels), counted.directories, counted.files, counted.exactBytes,
+    const std::size_t at = m_labels.size();
+    appendPathLabels(m_labels, "path", entry);
+    m_rows.push_back({at, static_cast<std::uint32_t>(m_labels.size() - at), counted.directories,
+                      counted.files, counted.exactBytes,
                       stats::overheadFor(counted.directories, counted.files, m_entryOverhead),
                       counted.allocatedBytes, counted.errorCount});
 }
 
 std::string ListMetrics::text(std::int64_t finishedNs, std::int64_t durationNs) const {
+    std::string all;
+    write([&all](std::string_view bytes) { all.append(bytes); }, finishedNs, durationNs);
+    return all;
+}
+
+void ListMetrics::write(const std::function<void(std::string_view)>& sink, std::int64_t finishedNs,
+                        std::int64_t durationNs) const {
+    // Each row's labels in braces, made once for all the families. Two rows with the same path
+    // labels name the same bytes: the second and later get their occurrence.
+    std::vector<std::string_view> paths;
+    paths.reserve(m_rows.size());
+    for (const Row& r : m_rows)
+        paths.push_back(std::string_view(m_labels).substr(r.labelsAt, r.labelsSize));
+    std::unordered_map<std::string_view, unsigned> seen(m_rows.size());
+    std::string braced;
+    braced.reserve(m_labels.size() + m_rows.size() * (m_listLabels.size() + 4));
+    std::vector<std::size_t> ends;
+    ends.reserve(m_rows.size());
+    for (const std::string_view path : paths) {
+        const unsigned times = ++seen[path];
+        braced += '{';
+        braced.append(path);
+        if (times > 1) {
+            braced += ",occurrence=\"";
+            appendNumber(braced, times);
+            braced += '"';
+        }
+        braced += ',';
+        braced += m_listLabels;
+        braced += "} ";
+        ends.push_back(braced.size());
+    }
+
+    // Handed on in blocks of about 64 KiB, which stay in the cache.
     std::string out;
-    std::size_t perRow = 0;
-    if (!m_rows.empty()) perRow = m_rows.front().labels.size() + 64;
-    out.reserve(4096 + 7 * perRow * m_rows.size());
+    out.reserve(kBlock + 64 * 1024);
     const auto family = [&](const Family& f, auto value) {
         if (m_rows.empty()) return;
         header(out, f);
-        for (const Row& r : m_rows) {
-            sample(out, f, r.labels);
-            appendNumber(out, value(r));
+        std::size_t begin = 0;
+        for (std::size_t i = 0; i < m_rows.size(); ++i) {
+            out += f.name;
+            out.append(braced, begin, ends[i] - begin);
+            begin = ends[i];
+            appendNumber(out, value(m_rows[i]));
             out += '\n';
+            if (out.size() >= kBlock) {
+                sink(out);
+                out.clear();
+            }
         }
     };
     family(kDirectories, [](const Row& r) { return r.directories; });
@@ -184,7 +230,7 @@ std::string ListMetrics::text(std::int64_t finishedNs, std::int64_t durationNs) 
     out += kEntries.name + list;
     appendNumber(out, m_entries);
     out += '\n';
-    return out;
+    sink(out);
 }
 
 ExportMetrics::ExportMetrics(std::string path, const std::string& listFile, bool allocated,
@@ -220,14 +266,15 @@ bool ExportMetrics::write() {
         return static_cast<std::int64_t>(
             std::chrono::duration_cast<std::chrono::nanoseconds>(d).count());
     };
-    const std::string text = m_metrics.text(ns(std::chrono::system_clock::now().time_since_epoch()),
-                                            ns(m_counted - m_started));
+    const std::int64_t finished = ns(std::chrono::system_clock::now().time_since_epoch());
+    const std::int64_t duration = ns(m_counted - m_started);
     if (!m_file) {
-        out().write(text);
+        m_metrics.write([](std::string_view bytes) { out().write(bytes); }, finished, duration);
         return true;
     }
     try {
-        m_file->write(text);
+        m_metrics.write([this](std::string_view bytes) { m_file->write(bytes); }, finished,
+                        duration);
         m_file->commit();
         return true;
     } catch (const platform::ReplaceError& e) {

@@ -20,10 +20,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/replacefile.h"
@@ -31,11 +31,13 @@
 
 namespace pelmora::cli {
 
-// `bytes` as a label value between its double quotes (the quotes not included).
-std::string labelValue(std::string_view bytes);
+// `utf8` as a label value between its double quotes (the quotes not included).
+std::string labelValue(std::string_view utf8);
 
 // `name="VALUE"`, and `,name_bytes="BASE64"` when `bytes` is not valid UTF-8.
 std::string pathLabels(std::string_view name, std::string_view bytes);
+// The same, appended to `out`.
+void appendPathLabels(std::string& out, std::string_view name, std::string_view bytes);
 
 // `ns` nanoseconds as seconds in decimal with `digits` digits after the point (0 to 9).
 std::string decimalSeconds(std::int64_t ns, int digits);
@@ -50,13 +52,17 @@ class ListMetrics {
     // Keeps the figures of the next entry in list order (a blank one too).
     void add(std::string_view entry, const stats::CountResult& counted);
 
-    // The whole text. `finishedNs` is when the export succeeded, in nanoseconds since the
-    // epoch; `durationNs` how long its count took.
+    // The whole text, handed to `sink` in pieces. `finishedNs` is when the export succeeded,
+    // in nanoseconds since the epoch; `durationNs` how long its count took.
+    void write(const std::function<void(std::string_view)>& sink, std::int64_t finishedNs,
+               std::int64_t durationNs) const;
+    // The same in one string.
     std::string text(std::int64_t finishedNs, std::int64_t durationNs) const;
 
   private:
     struct Row {
-        std::string labels;  // `{path="...",...,list="..."}`
+        std::uint64_t labelsAt;  // `path="..."` and `path_bytes`, in m_labels
+        std::uint32_t labelsSize;
         std::int64_t directories;
         std::int64_t files;
         unsigned __int128 bytes;
@@ -69,8 +75,8 @@ class ListMetrics {
     bool m_allocated;
     std::int32_t m_entryOverhead;
     std::size_t m_entries = 0;
+    std::string m_labels;  // the rows' path labels, one after the other
     std::vector<Row> m_rows;
-    std::unordered_map<std::string, unsigned> m_seen;  // entry -> times met
 };
 
 // The --metrics of one export: a file replaced in one step, as the data file is, or standard

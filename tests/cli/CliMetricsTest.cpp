@@ -145,6 +145,32 @@ TEST(Metrics, SpaceOnDiskOnlyWhenCountedAndSumsBeyond64Bits) {
     EXPECT_EQ(without.text(0, 0).find("allocated"), std::string::npos);
 }
 
+// A text of many blocks: every sample once, in order, none lost where a block ends.
+TEST(Metrics, ALongListComesWhole) {
+    ListMetrics m("/l", false, 0);
+    for (int i = 0; i < 3000; ++i) m.add("/d" + std::to_string(i), figures(0, i, 7 * i));
+    std::size_t pieces = 0;
+    std::string text;
+    m.write(
+        [&](std::string_view piece) {
+            ++pieces;
+            text.append(piece);
+        },
+        0, 0);
+    EXPECT_GT(pieces, 2u);
+    std::istringstream lines(text);
+    int bytes = 0, files = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const std::string series = "{path=\"/d" + std::to_string(bytes) + "\",list=\"/l\"} ";
+        if (line == "pelmora_directory_bytes" + series + std::to_string(7 * bytes)) ++bytes;
+        const std::string fseries = "{path=\"/d" + std::to_string(files) + "\",list=\"/l\"} ";
+        if (line == "pelmora_directory_files" + fseries + std::to_string(files)) ++files;
+    }
+    EXPECT_EQ(bytes, 3000);
+    EXPECT_EQ(files, 3000);
+    EXPECT_TRUE(text.ends_with("\npelmora_list_entries{list=\"/l\"} 3000\n"));
+}
+
 // ---- pelmora-cli export --metrics -------------------------------------------------------------
 
 struct Fixture {
