@@ -137,7 +137,7 @@ int run(const Args& args, bool snapshotOnly) {
         if (metricsPath)
             metrics.emplace(*metricsPath, listPath, counting.diskUsage, stats::EntryOverhead);
         if (watched.count() == 0) {
-            if (metrics) metrics->open(nullptr);
+            if (metrics) metrics->open(nullptr, history::historyFileName(listPath));
             const bool written = !metrics || metrics->write();
             if (!metricsToStdout) out().write("The list is empty.\n");
             return out().finish() && written ? kExitOk : kExitFailed;
@@ -154,7 +154,8 @@ int run(const Args& args, bool snapshotOnly) {
             sink = std::make_unique<output::FileSink>(dataFile, listPath);
         InterruptibleSink checked(*sink);
         const bool dataOnDisk = !snapshotOnly && !toStdout;
-        if (metrics) metrics->open(dataOnDisk ? &dataFile : nullptr);
+        if (metrics)
+            metrics->open(dataOnDisk ? &dataFile : nullptr, history::historyFileName(listPath));
 
         history::Snapshot snapshot;
         snapshot.time = history::nowUtc();

@@ -241,7 +241,7 @@ ExportMetrics::ExportMetrics(std::string path, const std::string& listFile, bool
       m_started(std::chrono::steady_clock::now()),
       m_counted(m_started) {}
 
-void ExportMetrics::open(const std::string* dataFile) {
+void ExportMetrics::open(const std::string* dataFile, const std::string& historyFile) {
     if (m_path == "-") return;
     if (output::sameFile(m_path, m_listFile))
         throw platform::PelmoraError("Cannot create file " + m_path +
@@ -249,6 +249,8 @@ void ExportMetrics::open(const std::string* dataFile) {
     if (dataFile != nullptr && output::sameFile(m_path, *dataFile))
         throw platform::PelmoraError("Cannot create file " + m_path +
                                      ": it is the data file itself");
+    if (output::sameFile(m_path, historyFile))
+        throw platform::PelmoraError("Cannot create file " + m_path + ": it is the list's history");
     m_file.emplace(m_path);
 }
 

@@ -90,10 +90,10 @@ class ExportMetrics {
     // Prepares the file, before the count, so that a file that would be refused is refused
     // first. Raises PelmoraError("Cannot create file " + path + ...) for a file that
     // platform::ReplacementFile refuses (a link to nothing, a device, a fifo, a socket, a
-    // folder, a file that cannot be written), and for the list file or the data file itself
-    // (": it is the list file itself", ": it is the data file itself"). `dataFile` is null
-    // when no data file is written to disk.
-    void open(const std::string* dataFile);
+    // folder, a file that cannot be written), and for the list file, the data file or the
+    // list's history (": it is the list file itself", ": it is the data file itself", ": it is
+    // the list's history"). `dataFile` is null when no data file is written to disk.
+    void open(const std::string* dataFile, const std::string& historyFile);
     // The count begins now.
     void start();
     // Keeps the figures of the next entry; its count ended now.

@@ -244,6 +244,7 @@ TEST(CliMetrics, StandardOutputHoldsTheMetricsAlone) {
 TEST(CliMetrics, RefusedBeforeTheCount) {
     Fixture f;
     f.t.write("L.TXT", "old data\r\n");
+    f.t.write("L.history.sqlite", "");
     f.t.symlink("dangling.prom", f.t.path("nowhere/m.prom"));
     ASSERT_EQ(::mkfifo(f.t.path("fifo.prom").c_str(), 0644), 0);
     f.t.dir("folder.prom");
@@ -252,6 +253,7 @@ TEST(CliMetrics, RefusedBeforeTheCount) {
     } cases[] = {
         {"L.PML", "Cannot create file L.PML: it is the list file itself."},
         {"L.TXT", "Cannot create file L.TXT: it is the data file itself."},
+        {"L.history.sqlite", "Cannot create file L.history.sqlite: it is the list's history."},
         {"dangling.prom", "Cannot create file dangling.prom."},
         {"fifo.prom", "Cannot create file fifo.prom."},
         {"folder.prom", "Cannot create file folder.prom."},
