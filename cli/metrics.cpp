@@ -86,10 +86,6 @@ void appendNumber(std::string& out, unsigned __int128 value) {
     out.append(p, buf + sizeof buf);
 }
 
-}  // namespace
-
-namespace {
-
 void appendLabelValue(std::string& out, std::string_view utf8) {
     for (std::size_t at = utf8.find_first_of("\\\"\n"); at != std::string_view::npos;
          at = utf8.find_first_of("\\\"\n")) {
@@ -101,14 +97,7 @@ void appendLabelValue(std::string& out, std::string_view utf8) {
     out.append(utf8);
 }
 
-}  // namespace
-
-std::string labelValue(std::string_view utf8) {
-    std::string s;
-    appendLabelValue(s, utf8);
-    return s;
-}
-
+// `name="VALUE"`, and `,name_bytes="BASE64"` when `bytes` is not valid UTF-8, appended to `out`.
 void appendPathLabels(std::string& out, std::string_view name, std::string_view bytes) {
     const bool valid = platform::validUtf8(bytes);
     const std::string repaired = valid ? std::string() : replaceInvalidUtf8(bytes);
@@ -125,12 +114,7 @@ void appendPathLabels(std::string& out, std::string_view name, std::string_view 
     }
 }
 
-std::string pathLabels(std::string_view name, std::string_view bytes) {
-    std::string s;
-    appendPathLabels(s, name, bytes);
-    return s;
-}
-
+// `ns` nanoseconds as seconds in decimal with `digits` digits after the point (0 to 9).
 std::string decimalSeconds(std::int64_t ns, int digits) {
     const bool negative = ns < 0;
     const std::uint64_t mag = negative ? 0 - static_cast<std::uint64_t>(ns) : ns;
@@ -141,6 +125,14 @@ std::string decimalSeconds(std::int64_t ns, int digits) {
         s += '.';
         s += fraction.substr(0, static_cast<std::size_t>(digits));
     }
+    return s;
+}
+
+}  // namespace
+
+std::string pathLabels(std::string_view name, std::string_view bytes) {
+    std::string s;
+    appendPathLabels(s, name, bytes);
     return s;
 }
 

@@ -31,16 +31,8 @@
 
 namespace pelmora::cli {
 
-// `utf8` as a label value between its double quotes (the quotes not included).
-std::string labelValue(std::string_view utf8);
-
 // `name="VALUE"`, and `,name_bytes="BASE64"` when `bytes` is not valid UTF-8.
 std::string pathLabels(std::string_view name, std::string_view bytes);
-// The same, appended to `out`.
-void appendPathLabels(std::string& out, std::string_view name, std::string_view bytes);
-
-// `ns` nanoseconds as seconds in decimal with `digits` digits after the point (0 to 9).
-std::string decimalSeconds(std::int64_t ns, int digits);
 
 // The figures an export hands over per entry, kept until the text is made.
 class ListMetrics {
