@@ -8,7 +8,7 @@
 // same list while one runs is refused at once. With --history, and for snapshot, the figures
 // go to LIST's history as one snapshot. With --metrics, they go to a Prometheus text file too,
 // written last and only when everything before it succeeded: its timestamp says when the list
-// was last exported in full (an empty list included).
+// was last exported successfully (an empty list included).
 #include <memory>
 #include <new>
 #include <optional>
