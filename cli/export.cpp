@@ -1,11 +1,14 @@
-// pelmora-cli export [--output FILE] [--history] [--disk-usage] [--jobs N] [--quiet] LIST
-// pelmora-cli snapshot [--disk-usage] [--jobs N] [--quiet] LIST
+// pelmora-cli export [--output FILE] [--history] [--metrics FILE] [--disk-usage] [--jobs N]
+//                    [--quiet] LIST
+// pelmora-cli snapshot [--metrics FILE] [--disk-usage] [--jobs N] [--quiet] LIST
 //
 // LIST is an ordinary path, used as given. The cluster overhead is that of the volume of the
 // current directory, probed once. The data file is replaced in one step (a failure or an
 // interrupt leaves the previous one whole and no temporary file), and a second export of the
 // same list while one runs is refused at once. With --history, and for snapshot, the figures
-// go to LIST's history as one snapshot.
+// go to LIST's history as one snapshot. With --metrics, they go to a Prometheus text file too,
+// written last and only when everything before it succeeded: its timestamp says when the list
+// was last exported successfully (an empty list included).
 #include <memory>
 #include <new>
 #include <optional>
@@ -13,6 +16,7 @@
 
 #include "cli/commands.h"
 #include "cli/counting.h"
+#include "cli/metrics.h"
 #include "cli/signals.h"
 #include "cli/stdout.h"
 #include "history/History.h"
@@ -27,7 +31,7 @@ namespace pelmora::cli {
 
 namespace {
 
-enum { kOptOutput = 1, kOptHistory };
+enum { kOptOutput = 1, kOptHistory, kOptMetrics };
 
 constexpr OptionDef kExportOptions[] = {
     kCountingOptions[0],
@@ -35,6 +39,14 @@ constexpr OptionDef kExportOptions[] = {
     kCountingOptions[2],
     {"output", 'o', true, kOptOutput},
     {"history", '\0', false, kOptHistory},
+    {"metrics", '\0', true, kOptMetrics},
+};
+
+constexpr OptionDef kSnapshotOptions[] = {
+    kCountingOptions[0],
+    kCountingOptions[1],
+    kCountingOptions[2],
+    {"metrics", '\0', true, kOptMetrics},
 };
 
 int fail(const std::string& text) {
@@ -96,12 +108,13 @@ int run(const Args& args, bool snapshotOnly) {
     const char* const command = snapshotOnly ? "snapshot" : "export";
     ParsedOptions parsed;
     const std::span<const OptionDef> defs = snapshotOnly
-                                                ? std::span<const OptionDef>(kCountingOptions)
+                                                ? std::span<const OptionDef>(kSnapshotOptions)
                                                 : std::span<const OptionDef>(kExportOptions);
     if (const std::string e = parseOptions(args, defs, parsed); !e.empty())
         return usageError(command, e);
     Counting counting;
     std::optional<std::string> output;
+    std::optional<std::string> metricsPath;
     bool record = snapshotOnly;
     for (const auto& [id, value] : parsed.options) {
         if (id == kOptOutput) {
@@ -109,6 +122,9 @@ int run(const Args& args, bool snapshotOnly) {
             output = value;
         } else if (id == kOptHistory) {
             record = true;
+        } else if (id == kOptMetrics) {
+            if (value.empty()) return usageError(command, "--metrics needs a file name");
+            metricsPath = value;
         } else if (const std::string e = counting.take(id, value); !e.empty()) {
             return usageError(command, e);
         }
@@ -116,15 +132,23 @@ int run(const Args& args, bool snapshotOnly) {
     if (parsed.operands.size() != 1 || parsed.operands.front().empty())
         return usageError(command, "exactly one list file is needed");
     const std::string& listPath = parsed.operands.front();
+    const bool metricsToStdout = metricsPath && *metricsPath == "-";
+    if (metricsToStdout && output && *output == "-")
+        return usageError(command, "--output and --metrics cannot both be standard output");
 
     try {
         stats::ProbeVolume(platform::systemVolumes());
         if (!platform::fileExists(listPath)) return fail("File " + listPath + " not found");
         list::WatchedList watched;
         list::loadList(watched, listPath);
+        std::optional<ExportMetrics> metrics;
+        if (metricsPath)
+            metrics.emplace(*metricsPath, listPath, counting.diskUsage, stats::EntryOverhead);
         if (watched.count() == 0) {
-            out().write("The list is empty.\n");
-            return out().finish() ? kExitOk : kExitFailed;
+            if (metrics) metrics->open(nullptr, history::historyFileName(listPath));
+            const bool written = !metrics || metrics->write();
+            if (!metricsToStdout) out().write("The list is empty.\n");
+            return out().finish() && written ? kExitOk : kExitFailed;
         }
         const bool toStdout = output && *output == "-";
         const std::string dataFile = output ? *output : output::dataFileName(listPath);
@@ -137,9 +161,13 @@ int run(const Args& args, bool snapshotOnly) {
         else
             sink = std::make_unique<output::FileSink>(dataFile, listPath);
         CommittingSink checked(*sink, toStdout && !snapshotOnly);
+        const bool dataOnDisk = !snapshotOnly && !toStdout;
+        if (metrics)
+            metrics->open(dataOnDisk ? &dataFile : nullptr, history::historyFileName(listPath));
 
         history::Snapshot snapshot;
         bool complete = true;
+        if (metrics) metrics->start();
         CountedList counted(watched.entries(), counting);
         output::writeDataFile(
             watched, checked, output::countEach(counted.counts()), stats::EntryOverhead,
@@ -147,6 +175,7 @@ int run(const Args& args, bool snapshotOnly) {
                 reportErrors(entry, r);
                 complete = complete && r.complete();
                 if (record) snapshot.rows.push_back(rowOf(entry, r, counting.diskUsage));
+                if (metrics) metrics->add(entry, r);
                 return counting.diskUsage ? "," + std::to_string(r.allocatedBytes) : std::string();
             });
         int status = complete ? kExitOk : kExitIncomplete;
@@ -160,7 +189,12 @@ int run(const Args& args, bool snapshotOnly) {
                 status = kExitFailed;
             }
         }
-        if (!snapshotOnly && !toStdout) {
+        // The metrics tell of a success: written after the data file and the history, only when
+        // both were.
+        if (metrics && status != kExitFailed && !metrics->write()) status = kExitFailed;
+        if (metricsToStdout) {
+            // Standard output holds the metrics alone.
+        } else if (dataOnDisk) {
             out().write("File " + dataFile + " created.\n");
         } else if (snapshotOnly && status != kExitFailed) {
             out().write("Snapshot recorded in " + history::historyFileName(listPath) + ".\n");
@@ -185,7 +219,7 @@ std::span<const OptionDef> exportOptions() {
 }
 
 std::span<const OptionDef> snapshotOptions() {
-    return kCountingOptions;
+    return kSnapshotOptions;
 }
 
 int runExport(const Args& args) {

@@ -67,6 +67,22 @@ std::string jsonString(std::string_view bytes) {
     return s + '"';
 }
 
+std::string replaceInvalidUtf8(std::string_view bytes) {
+    std::string s;
+    s.reserve(bytes.size());
+    while (!bytes.empty()) {
+        const std::size_t n = sequenceLength(bytes);
+        if (n == 0) {
+            s += "\xEF\xBF\xBD";  // U+FFFD
+            bytes.remove_prefix(1);
+        } else {
+            s.append(bytes.substr(0, n));
+            bytes.remove_prefix(n);
+        }
+    }
+    return s;
+}
+
 std::string base64(std::string_view bytes) {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -13,6 +13,8 @@ namespace pelmora::cli {
 // `bytes` as a JSON string, quotes included.
 std::string jsonString(std::string_view bytes);
 std::string base64(std::string_view bytes);
+// `bytes` with U+FFFD in place of each byte that does not belong to a valid UTF-8 sequence.
+std::string replaceInvalidUtf8(std::string_view bytes);
 // `"key": "path"`, and `, "key_bytes": "BASE64"` when the path is not valid UTF-8.
 std::string jsonPathMembers(std::string_view key, std::string_view path);
 

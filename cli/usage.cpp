@@ -72,11 +72,15 @@ constexpr Help kHelp[] = {
      "the previous one in one step, and prints \"File NAME created.\" or \"The list is empty.\"\n"
      "  -o, --output FILE  write the data file to FILE instead; \"-\" for standard output\n"
      "  --history        also record the snapshot in LIST's history (LIST.history.sqlite)\n"
+     "  --metrics FILE   also write the figures as Prometheus metrics to FILE (\"-\" for\n"
+     "                   standard output), after the data file and only when it was written\n"
      "  --disk-usage     add the space on disk as a sixth field of each line\n",
      true},
     {"snapshot", "pelmora-cli snapshot [OPTIONS] LIST",
      "Counts LIST's directories and records the snapshot in its history\n"
      "(LIST.history.sqlite beside it), without writing a data file.\n"
+     "  --metrics FILE   also write the figures as Prometheus metrics to FILE (\"-\" for\n"
+     "                   standard output), after the snapshot and only when it was recorded\n"
      "  --disk-usage     also record the space on disk\n",
      true},
     {"history", "pelmora-cli history [OPTIONS] LIST",

@@ -4,7 +4,8 @@
 #   run      building and running the programs
 #   test     in addition, the tests and benchmarks (GoogleTest, fonts, X server, a headless
 #            Wayland compositor and Qt's Wayland platform, the accessibility bus, tools; ncdu
-#            and gdu, which load pelmora-cli's ncdu-format export in its tests)
+#            and gdu, which load pelmora-cli's ncdu-format export in its tests; Prometheus with
+#            node_exporter for the metrics)
 #   package  in addition, building and checking the Debian package (bash-completion and
 #            systemd-analyze for the installed completion and the units)
 set -euo pipefail
@@ -22,6 +23,7 @@ test=(
   cups cups-client printer-driver-cups-pdf
   zsh clang-format ncdu gdu
   weston qt6-wayland dbus-daemon at-spi2-core python3-dbus
+  prometheus prometheus-node-exporter curl
 )
 package=(
   dpkg-dev file lintian desktop-file-utils appstream man-db

@@ -3,8 +3,9 @@
 # apt-get, runs the installed programs (a count, a growth history recorded twice and read back,
 # its chart drawn by pelmora-chart and by history --plot, a count to depth 1 and the ncdu
 # export, loaded by ncdu where it is installed), completes a name with a space in an
-# interactive bash through bash-completion, verifies the systemd units for a list whose path
-# holds a space, validates the menu entry, the metainfo, the icons and the manual pages, purges
+# interactive bash through bash-completion, verifies the systemd units (user and system) for a
+# list whose path holds a space, validates the menu entry, the metainfo, the icons and the
+# manual pages, purges
 # the package and checks that none of its files remain. Needs root (or sudo) and a machine where
 # pelmora is not installed yet, no running systemd; the package is purged at the end whatever
 # happens.
@@ -146,6 +147,17 @@ status=$?
 set -e
 cat "$work/verify"
 [ "$status" -eq 0 ] && [ ! -s "$work/verify" ] || fail "systemd-analyze verify pelmora-export@$instance"
+# The system units for Prometheus: valid for the same list, and not enabled by the package.
+set +e
+systemd-analyze verify "/usr/lib/systemd/system/pelmora-metrics@$instance.service" \
+  "/usr/lib/systemd/system/pelmora-metrics@$instance.timer" >"$work/verify" 2>&1
+status=$?
+set -e
+cat "$work/verify"
+[ "$status" -eq 0 ] && [ ! -s "$work/verify" ] || fail "systemd-analyze verify pelmora-metrics@$instance"
+if ls /etc/systemd/system/*.wants/pelmora-* >/dev/null 2>&1; then
+  fail "the package enabled a unit: $(ls /etc/systemd/system/*.wants/pelmora-*)"
+fi
 
 echo "== pelmora on the offscreen platform"
 # It starts, shows its window and waits for the user: still running when timeout stops it.
