@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <span>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,8 @@ int usageError(std::string_view command, const std::string& message);
 std::string versionLine();
 // Prints "pelmora-cli: <message>" on stderr, one line (the program's messages all look so).
 void message(const std::string& text);
+// The same for a message in pieces (a path among them is not copied into one text).
+void message(std::initializer_list<std::string_view> parts);
 
 // Prints "pelmora-cli: out of memory" to stderr, without allocating, and returns kExitFailed.
 // Every subcommand ends so when memory runs out (std::bad_alloc), never by a crash.

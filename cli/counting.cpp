@@ -140,14 +140,23 @@ Progress::Progress(std::string_view first, const Counting& counting) {
 
 Progress::~Progress() = default;
 
-CountedList::CountedList(std::vector<std::string> entries, const Counting& counting,
-                         const CountRules& rules) {
-    stopIfInterrupted();
+namespace {
+
+stats::CountOptions optionsFor(const Counting& counting, const CountRules& rules) {
     stats::CountOptions options = countOptions(counting);
     options.depth = rules.depth;
     options.hidden = rules.hidden;
     options.noteHidden = rules.noteHidden;
     options.exclude = rules.exclude;
+    return options;
+}
+
+}  // namespace
+
+CountedList::CountedList(std::vector<std::string> entries, const Counting& counting,
+                         const CountRules& rules) {
+    stopIfInterrupted();
+    stats::CountOptions options = optionsFor(counting, rules);
     if (!entries.empty()) {
         m_progress = std::make_unique<Progress>(entries.front(), counting);
         options.progress = m_progress->figures();
@@ -155,11 +164,24 @@ CountedList::CountedList(std::vector<std::string> entries, const Counting& count
     m_counts = std::make_unique<stats::ListCount>(std::move(entries), options);
 }
 
+CountedList::CountedList(std::size_t size, stats::ListCount::EntryAt entryAt,
+                         const Counting& counting, unsigned depth) {
+    stopIfInterrupted();
+    CountRules rules;
+    rules.depth = depth;
+    stats::CountOptions options = optionsFor(counting, rules);
+    if (size > 0) {
+        m_progress = std::make_unique<Progress>(entryAt(0), counting);
+        options.progress = m_progress->figures();
+    }
+    m_counts = std::make_unique<stats::ListCount>(size, std::move(entryAt), options);
+}
+
 CountedList::~CountedList() = default;
 
 void reportErrors(std::string_view dir, const stats::CountResult& result) {
     for (const stats::CountError& e : result.errors)
-        message("cannot read directory '" + e.path + "': " + std::strerror(e.error));
+        message({"cannot read directory '", e.path, "': ", std::strerror(e.error)});
     const std::int64_t more = result.errorCount - static_cast<std::int64_t>(result.errors.size());
     if (more > 0)
         message("and " + std::to_string(more) + " more director" + (more == 1 ? "y" : "ies") +

@@ -70,10 +70,12 @@ struct CountRules {
 // whole run (unless --quiet).
 class CountedList {
   public:
+    // Over a copy of `entries` of its own.
     CountedList(std::vector<std::string> entries, const Counting& counting,
                 const CountRules& rules);
-    CountedList(std::vector<std::string> entries, const Counting& counting, unsigned depth = 0)
-        : CountedList(std::move(entries), counting, CountRules{depth}) {}
+    // Over a list that stays as it is meanwhile: `size` entries read through `entryAt`.
+    CountedList(std::size_t size, stats::ListCount::EntryAt entryAt, const Counting& counting,
+                unsigned depth = 0);
     ~CountedList();
     CountedList(const CountedList&) = delete;
     CountedList& operator=(const CountedList&) = delete;

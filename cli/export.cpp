@@ -168,7 +168,9 @@ int run(const Args& args, bool snapshotOnly) {
         history::Snapshot snapshot;
         bool complete = true;
         if (metrics) metrics->start();
-        CountedList counted(watched.entries(), counting);
+        CountedList counted(
+            static_cast<std::size_t>(watched.count()),
+            [&watched](std::size_t i) { return watched.at(static_cast<int>(i)); }, counting);
         output::writeDataFile(
             watched, checked, output::countEach(counted.counts()), stats::EntryOverhead,
             [&](std::size_t, std::string_view entry, const stats::CountResult& r) {

@@ -153,10 +153,28 @@ int usageError(std::string_view command, const std::string& text) {
     return kExitUsage;
 }
 
+void message(std::initializer_list<std::string_view> parts) {
+    // Paths in it stay the bytes they are. A line of ordinary length goes out in one write; a
+    // path as long as a list line is not copied again for it.
+    std::size_t size = 14;
+    for (const std::string_view p : parts) size += p.size();
+    if (size <= 64 * 1024) {
+        std::string line;
+        line.reserve(size);
+        line.append("pelmora-cli: ");
+        for (const std::string_view p : parts) line.append(p);
+        line.push_back('\n');
+        std::cerr << line << std::flush;
+        return;
+    }
+    std::cerr << "pelmora-cli: ";
+    for (const std::string_view p : parts)
+        std::cerr.write(p.data(), static_cast<std::streamsize>(p.size()));
+    std::cerr << '\n' << std::flush;
+}
+
 void message(const std::string& text) {
-    // Paths in it stay the bytes they are.
-    const std::string line = "pelmora-cli: " + text + '\n';
-    std::cerr << line << std::flush;
+    message({text});
 }
 
 std::string versionLine() {

@@ -131,8 +131,26 @@ void FileSink::writeOut(std::size_t n) {
 void FileSink::write(std::string_view bytes) {
     if (m_failure) throw *m_failure;
     if (m_closed) throw platform::InOutError::fromErrno(EBADF);
-    m_buffer.append(bytes);
-    if (m_buffer.size() >= kBlockSize) writeOut(m_buffer.size() - m_buffer.size() % kBlockSize);
+    if (m_buffer.size() + bytes.size() < kBlockSize) {
+        m_buffer.append(bytes);
+        return;
+    }
+    // A block is full: the buffered bytes with the first of `bytes`, then the whole blocks of
+    // `bytes` straight from where they lie (a line may be as long as a list line), the rest
+    // buffered.
+    const std::size_t fill = kBlockSize - m_buffer.size();
+    m_buffer.append(bytes.substr(0, fill));
+    writeOut(kBlockSize);
+    bytes.remove_prefix(fill);
+    const std::size_t whole = bytes.size() - bytes.size() % kBlockSize;
+    if (whole > 0) {
+        try {
+            m_file.write(bytes.substr(0, whole));
+        } catch (const platform::InOutError& e) {
+            fail(e);
+        }
+    }
+    m_buffer.assign(bytes.substr(whole));
 }
 
 void FileSink::close() {

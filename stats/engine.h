@@ -29,6 +29,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <memory>
@@ -175,13 +176,22 @@ CountResult count(std::string_view dir, const CountOptions& options = {});
 // at once for the requests that follow.
 class ListCount {
   public:
+    // The text of entry `i`, for i below the number of entries given with it.
+    using EntryAt = std::function<std::string_view(std::size_t i)>;
+
+    // A list of `size` entries read through `entryAt`, whose texts must stay as they are while
+    // the ListCount lives (the window's list during an export, pelmora-cli's loaded list). It
+    // keeps no copy of them, and beside the results not handed over yet about 12 bytes an
+    // entry, so a list of millions of entries costs little more than the list itself.
+    ListCount(std::size_t size, EntryAt entryAt, const CountOptions& options);
+    // The same over a copy of `entries` of its own (a list that may change meanwhile).
     ListCount(std::vector<std::string> entries, const CountOptions& options);
     ~ListCount();
-    ListCount(const ListCount&) = delete;
-    ListCount& operator=(const ListCount&) = delete;
+    ListCount(ListCount&&) noexcept;
+    ListCount& operator=(ListCount&&) noexcept;
 
     std::size_t size() const;
-    const std::string& entry(std::size_t i) const;
+    std::string_view entry(std::size_t i) const;
     // The figures of entry `i` (counting what is needed). Raises Cancelled or bad_alloc as
     // count() does; the results kept so far stay.
     const CountResult& result(std::size_t i);

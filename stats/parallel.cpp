@@ -130,8 +130,9 @@ class ParallelCount {
   public:
     ParallelCount(std::string_view dir, const CountOptions& options, unsigned jobs,
                   const WalkPlan& plan)
-        : m_dir(dir),
-          m_rootPrefix(startPrefix(dir)),
+        : m_rootPrefix(startPrefix(dir)),
+          // The start text itself, without the '/' the prefix may have added.
+          m_dir(std::string_view(m_rootPrefix).substr(0, dir.size())),
           m_allocated(options.allocated),
           m_hidden(options.hidden),
           m_noteHidden(options.noteHidden && !options.hidden),
@@ -595,8 +596,8 @@ class ParallelCount {
         if (me.errors.size() > 4 * CountResult::kErrorsKept) sortAndTrim(me.errors);
     }
 
-    const std::string m_dir;
     const std::string m_rootPrefix;  // the start text with its '/', as the walk's prefixes
+    const std::string_view m_dir;
     const bool m_allocated;
     const bool m_hidden;      // names beginning with '.' counted and entered too
     const bool m_noteHidden;  // those left out that hold data told of

@@ -77,8 +77,8 @@ void Subtree::absorb(const Subtree& child) {
     sortAndTrim(errors);
 }
 
-SubtreeSet::SubtreeSet(const WalkPlan& plan, std::string startPrefix)
-    : m_plan(plan), m_prefix(std::move(startPrefix)) {
+SubtreeSet::SubtreeSet(const WalkPlan& plan, std::string_view startPrefix)
+    : m_plan(plan), m_prefix(startPrefix) {
     auto start = std::make_unique<Subtree>();
     start->keep = plan.depth;
     m_all.push_back(std::move(start));
@@ -113,9 +113,11 @@ Subtree* SubtreeSet::open(Subtree& above, const Subtree* parentOwn, std::int32_t
 }
 
 std::string SubtreeSet::nameBelow(const Subtree& s, const std::string& relative,
-                                  const std::string& prefix) const {
+                                  std::string_view prefix) const {
     if (relative.size() <= s.relative.size()) return std::string(pathOfPrefix(prefix));
-    return prefix + relative.substr(s.relative.size() + (s.relative.empty() ? 0 : 1));
+    std::string name(prefix);
+    name.append(relative, s.relative.size() + (s.relative.empty() ? 0 : 1));
+    return name;
 }
 
 namespace {
@@ -130,7 +132,7 @@ bool inside(const Subtree& below, const Subtree& s) {
 
 }  // namespace
 
-CountResult SubtreeSet::resultOf(std::size_t index, const std::string& prefix, bool inOrder) const {
+CountResult SubtreeSet::resultOf(std::size_t index, std::string_view prefix, bool inOrder) const {
     const Subtree& s = *m_all[index];
     CountResult r;
     r.directories = s.dirs;

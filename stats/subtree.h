@@ -119,7 +119,8 @@ struct Subtree {
 // The subtrees of one walk, in the order they were made (a parent always before its children).
 class SubtreeSet {
   public:
-    SubtreeSet(const WalkPlan& plan, std::string startPrefix);
+    // `startPrefix` (the start's text with its '/') is its caller's and outlives the set.
+    SubtreeSet(const WalkPlan& plan, std::string_view startPrefix);
 
     // Called once the start is open: the start answers the targets that are the start itself.
     void begin(const platform::DirIdentity& start);
@@ -151,12 +152,12 @@ class SubtreeSet {
     WalkAnswers answers(bool byPlace);
 
   private:
-    CountResult resultOf(std::size_t index, const std::string& prefix, bool inOrder) const;
+    CountResult resultOf(std::size_t index, std::string_view prefix, bool inOrder) const;
     std::string nameBelow(const Subtree& s, const std::string& relative,
-                          const std::string& prefix) const;
+                          std::string_view prefix) const;
 
     const WalkPlan& m_plan;
-    const std::string m_prefix;
+    const std::string_view m_prefix;
     platform::DirIdentity m_startId;
     std::vector<std::unique_ptr<Subtree>> m_all;
     std::mutex m_lock;  // threaded walk: guards m_all

@@ -65,7 +65,9 @@ void TForm1::CreateDataFileClick() {
         // its entry is counted, so the file shows the disk as it is now; a write or close
         // error stops the export and reaches the caller. DirStats follows each line.
         if (sink) {
-            stats::ListCount counts(entries.entries(), stats::CountOptions{});
+            stats::ListCount counts(
+                static_cast<std::size_t>(entries.count()),
+                [&entries](std::size_t i) { return entries.at(static_cast<int>(i)); }, {});
             output::writeDataFile(
                 entries, *sink, output::countEach(counts), stats::EntryOverhead,
                 [](std::size_t, std::string_view, const stats::CountResult& counted) {

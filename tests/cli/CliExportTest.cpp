@@ -1,6 +1,7 @@
 // pelmora-cli export, run as its own process the way a script runs it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Child.h"
 #include "tests/support/PrivateTmpfs.h"
 #include "tests/support/TempTree.h"
 
@@ -166,6 +168,52 @@ TEST(CliExport, NestedEntriesGetTheLinesOfSeparateCounts) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("'" + dir.path("t/link/b/shut") + "'"), std::string::npos) << r.err;
     }
+}
+
+// The peak memory (KiB) of an export by the program built without the sanitizers.
+long exportPeak(const std::string& list, const std::string& cwd) {
+    const std::string exe = test::plainCliPath();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0 || !freopen("/dev/null", "w", stderr)) _exit(126);
+        execl(exe.c_str(), exe.c_str(), "export", "-q", list.c_str(), nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) > 1)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+// A list of one line of 32 MB (a path that cannot exist): counted, named on stderr and written
+// to the data file with no more than about three times its length in memory.
+TEST(CliExport, AOneLineListOfManyMegabytesTakesAboutThreeTimesItsLength) {
+    test::TempTree dir;
+    long peak[2] = {0, 0};
+    const std::size_t sizes[2] = {2u << 20, 34u << 20};
+    for (int k = 0; k < 2; ++k) {
+        // Made in a child, so that this process, whose size the program starts from, stays
+        // small.
+        const std::size_t size = sizes[k];
+        ASSERT_EQ(test::inChild([&] {
+                      std::string line = "/";
+                      while (line.size() < size) line += "a/";
+                      writeFile(dir.path("L.PML"), line + "\r\n");
+                      return std::string();
+                  }),
+                  "");
+        peak[k] = exportPeak("L.PML", dir.root());
+        ASSERT_GT(peak[k], 0);
+        struct stat list {
+        }, data{};
+        ASSERT_EQ(stat(dir.path("L.PML").c_str(), &list), 0);
+        ASSERT_EQ(stat(dir.path("L.TXT").c_str(), &data), 0);
+        EXPECT_EQ(data.st_size, list.st_size + 10);  // the quotes and ",0,0,0,0"
+    }
+    const long grown = peak[1] - peak[0];
+    EXPECT_LT(grown, 35 * 1024 * 32 / 10) << "KiB for 32 MiB more";
 }
 
 TEST(CliExport, EmptyListWritesNothing) {

@@ -52,7 +52,7 @@ std::string describe(const CountResult& r) {
 // Every entry (read in the order given) against the reference count of its own tree.
 void expectEachAsAlone(ListCount& list, const std::vector<std::size_t>& order) {
     for (const std::size_t i : order) {
-        const Reference ref = referenceCount(list.entry(i));
+        const Reference ref = referenceCount(std::string(list.entry(i)));
         EXPECT_EQ(figuresOf(list.result(i)), figuresOf(ref)) << list.entry(i);
         EXPECT_EQ(list.result(i).exactBytes, ref.exactBytes) << list.entry(i);
     }
@@ -95,6 +95,13 @@ TEST_P(ListCountModes, NestedEntriesAreReadOnceAndEachHasTheFiguresOfItsOwnTree)
     ASSERT_EQ(missing.errors.size(), 1u);
     EXPECT_EQ(missing.errors[0], (CountError{T + "/missing", ENOENT, 2}));
     EXPECT_EQ(list.walks(), 2u);
+
+    // A name that sorts between a directory and the directories below it ("a-b" between "a"
+    // and "a/b" byte by byte) does not hide the one around them.
+    t.dir("T/a-b");
+    ListCount apart({T + "/a", T + "/a-b", T + "/a/b"}, options());
+    expectEachAsAlone(apart, {2, 0, 1});
+    EXPECT_EQ(apart.walks(), 2u);
 }
 
 TEST_P(ListCountModes, EntriesTheEnclosingWalkDoesNotEnterHaveWalksOfTheirOwn) {
@@ -220,7 +227,7 @@ TEST_P(ListCountModes, FiguresBelowEachStartAreThoseOfTheDirectoriesThere) {
     o.allocated = true;
     ListCount list({T, T + "/a/"}, o);
     for (std::size_t i = 0; i < 2; ++i) {
-        const Reference ref = referenceCount(list.entry(i));
+        const Reference ref = referenceCount(std::string(list.entry(i)));
         std::vector<std::pair<std::string, int>> expected;
         for (const auto& [path, depth] : ref.entered) {
             if (depth <= 2) expected.emplace_back(path, depth);
