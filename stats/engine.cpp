@@ -126,6 +126,9 @@ struct ListCount::State {
 
     void plan() {
         if (count >= kNone) throw std::bad_alloc();  // beyond what the plan's places hold
+        // The threaded walks' share of the descriptor limit, asked for once.
+        if (!options.descriptorBudget && options.jobs != 1)
+            options.descriptorBudget = detail::defaultDescriptorBudget();
         for (std::uint32_t i = 0; i < count; ++i) {
             std::string n = normalised(entry(i));
             const std::string_view e = entry(i);
@@ -137,10 +140,15 @@ struct ListCount::State {
         }
         order.resize(count);
         for (std::uint32_t i = 0; i < count; ++i) order[i] = i;
-        std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
-            const int c = comparePaths(norm(a), norm(b));
-            return c != 0 ? c < 0 : a < b;
-        });
+        {
+            // The norms at hand while they are sorted (16 bytes an entry, for the sort only).
+            std::vector<std::string_view> views(count);
+            for (std::uint32_t i = 0; i < count; ++i) views[i] = norm(i);
+            std::sort(order.begin(), order.end(), [&views](std::uint32_t a, std::uint32_t b) {
+                const int c = comparePaths(views[a], views[b]);
+                return c != 0 ? c < 0 : a < b;
+            });
+        }
         place.resize(count);
         std::vector<std::uint32_t> chain;  // the entries enclosing the one at hand, outermost first
         std::uint32_t firstEqual = kNone;

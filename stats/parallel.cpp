@@ -117,6 +117,8 @@ struct Scratch {
     AllocationSum allocation;  // a directory's share for its subtree
 };
 
+}  // namespace
+
 std::size_t defaultDescriptorBudget() {
     struct rlimit lim {};
     std::size_t soft = 1024;
@@ -125,6 +127,8 @@ std::size_t defaultDescriptorBudget() {
     // A quarter of the limit leaves room for the rest of the program; a few hundred is plenty.
     return std::clamp<std::size_t>(soft / 4, 4, 256);
 }
+
+namespace {
 
 class ParallelCount {
   public:

@@ -170,6 +170,10 @@ std::string startPrefix(std::string_view dir);
 // The one-thread walk of `dir` with the plan.
 WalkAnswers walkSequential(std::string_view dir, const CountOptions& options, const WalkPlan& plan);
 
+// How many directories of a threaded walk may hold a descriptor, from the process's limit (one
+// system call: a list count asks once for all its walks).
+std::size_t defaultDescriptorBudget();
+
 // The threaded walk (stats/parallel.cpp). `exceeded`: its start held more than 2^40 bytes,
 // and only the one-thread walk gives the byte totals.
 WalkAnswers walkThreaded(std::string_view dir, const CountOptions& options, unsigned jobs,
