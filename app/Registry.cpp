@@ -39,18 +39,7 @@ bool openOrCreateFolder(const std::string& path) {
 
 bool readFile(const std::string& path, std::string& out) {
     const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return false;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n > 0) {
-            out.append(buf, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            return true;
-        } else if (errno != EINTR) {
-            return false;
-        }
-    }
+    return fd && platform::readAll(fd.get(), out) == 0;
 }
 
 // Replaces `path` with `text` in one step (the file exists or is created; a reader sees the

@@ -98,31 +98,14 @@ std::string readListData(const std::string& path) {
 
     // Read straight into the text, in one piece when the size holds (a file that grows on the
     // way is read to its end).
-    std::string data(static_cast<std::size_t>(st.st_size) + 1, '\0');
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == data.size()) data.resize(data.size() + data.size() / 2 + 65536);
-        const ssize_t n = ::read(fd.get(), data.data() + filled, data.size() - filled);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) cannotOpen(path);
-        if (n == 0) break;
-        const char* nul = static_cast<const char*>(
-            std::memchr(data.data() + filled, 0, static_cast<std::size_t>(n)));
-        filled += static_cast<std::size_t>(n);
-        if (nul != nullptr) {
-            filled = static_cast<std::size_t>(nul - data.data());
-            break;
-        }
-    }
-    data.resize(filled);
+    std::string data;
+    if (platform::readAll(fd.get(), data, static_cast<std::size_t>(st.st_size)) != 0)
+        cannotOpen(path);
+    if (const std::size_t nul = data.find('\0'); nul != std::string::npos) data.resize(nul);
     return data;
 }
 
 }  // namespace
-
-std::vector<std::string> readListFile(const std::string& path) {
-    return parseListText(readListData(path));
-}
 
 void loadList(WatchedList& list, const std::string& path) {
     std::string data = readListData(path);

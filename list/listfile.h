@@ -26,11 +26,6 @@ std::vector<WatchedList::TextLine> cutListText(std::string_view data);
 // Every entry followed by CR LF; an empty list gives the empty text.
 std::string formatListText(const std::vector<std::string>& entries);
 
-// Reads the whole file; raises PelmoraError("Cannot open file " + path) when it cannot be
-// opened or read, or is not a regular file (a directory, a fifo). Lines of any length are
-// kept whole.
-std::vector<std::string> readListFile(const std::string& path);
-
 // Reads the file, then replaces the contents of `list` with its lines, each at its sorted
 // place (loading). The file's text becomes the store of the entries: no line is copied. A
 // file that cannot be read leaves `list` untouched; a list that fills up keeps the lines taken

@@ -55,15 +55,8 @@ namespace {
 // The folder resolved (realpath) and the bare name, after a final link where there is one.
 std::string resolvedPath(const std::string& path) {
     std::string p = path;
-    std::string link(4096, '\0');
-    for (int hops = 0; hops < 40; ++hops) {
-        const ssize_t n = ::readlink(p.c_str(), link.data(), link.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) break;
-        std::string target(link.data(), static_cast<std::size_t>(n));
-        p = platform::isPathDelimiter(target.front())
-                ? target
-                : std::string(platform::directoryPart(p)) + target;
-    }
+    std::string target;
+    for (int hops = 0; hops < 40 && platform::linkTarget(p, target); ++hops) p = std::move(target);
     const std::string dir(platform::directoryPart(p));
     char* real = ::realpath(dir.empty() ? "." : dir.c_str(), nullptr);
     if (real == nullptr) return platform::expandFileName(p);

@@ -110,11 +110,8 @@ std::string replacementTarget(const std::string& path) {
             return current;
         }
         if (!S_ISLNK(st.st_mode) || st.st_uid != user) cannotCreate(path);
-        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) cannotCreate(path);
-        link.resize(static_cast<std::size_t>(n));
-        if (!isPathDelimiter(link.front())) link = std::string(directoryPart(current)) + link;
+        std::string link;
+        if (!linkTarget(current, link)) cannotCreate(path);
         current = std::move(link);
     }
     cannotCreate(path);  // a loop, or a chain too long to be meant
@@ -260,6 +257,34 @@ bool HeldSignals::pending() {
     for (int sig = 1; sig < NSIG; ++sig)
         if (sigismember(&set, sig) == 1 && sigismember(&came, sig) == 1) return true;
     return false;
+}
+
+int readAll(int fd, std::string& out, std::size_t sizeHint) {
+    std::size_t filled = out.size();
+    out.resize(filled + sizeHint + 1);
+    for (;;) {
+        if (filled == out.size()) out.resize(out.size() + out.size() / 2 + 65536);
+        const ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : 0;
+            out.resize(filled);
+            return err;
+        }
+        filled += static_cast<std::size_t>(n);
+    }
+}
+
+bool linkTarget(const std::string& path, std::string& target) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;
+    link.resize(static_cast<std::size_t>(n));
+    target =
+        isPathDelimiter(link.front()) ? std::move(link) : std::string(directoryPart(path)) + link;
+    return true;
 }
 
 }  // namespace pelmora::platform

@@ -34,6 +34,15 @@ const FileOps& systemFileOps();
 // Returns 0, or the errno of the write that failed (ENOSPC for a write that stores nothing).
 int writeAll(int fd, std::string_view bytes, const FileOps& ops = systemFileOps());
 
+// Reads what is left of the file open as `fd` to its end, appended to `out` (reads retried
+// after EINTR; `sizeHint`, the size the caller expects, lets it read into room made once).
+// Returns 0, or the errno of the read that failed (what was read stays in `out`).
+int readAll(int fd, std::string& out, std::size_t sizeHint = 0);
+
+// Where the symlink `path` points: its target, a relative one taken from the link's folder.
+// False when `path` is no symlink or cannot be read.
+bool linkTarget(const std::string& path, std::string& target);
+
 // A failed write, flush or rename of a ReplacementFile: the errno, the step, and the text of
 // the errno by ioErrorTextForErrno ("Disk full", "I/O error 5", ...).
 class ReplaceError : public InOutError {

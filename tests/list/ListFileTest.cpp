@@ -187,7 +187,7 @@ TEST(ListFileLoad, FailsOnWhatCannotBeOpened) {
     EXPECT_EQ(errorOf([&] { loadList(list, dir.path()); }), "Cannot open file " + dir.path());
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     EXPECT_EQ(errorOf([&] { loadList(list, dir / "fifo"); }), "Cannot open file " + dir / "fifo");
-    EXPECT_EQ(errorOf([&] { readListFile(""); }), "Cannot open file ");
+    EXPECT_EQ(errorOf([&] { loadList(list, ""); }), "Cannot open file ");
     // The list is only replaced once the file has been read.
     EXPECT_EQ(list.entries(), Lines{"/keep"});
 }
