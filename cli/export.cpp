@@ -1,14 +1,15 @@
-// pelmora-cli export [--output FILE] [--history] [--metrics FILE] [--disk-usage] [--jobs N]
-//                    [--quiet] LIST
-// pelmora-cli snapshot [--metrics FILE] [--disk-usage] [--jobs N] [--quiet] LIST
+// pelmora-cli export [--output FILE] [--history [--depth N]] [--metrics FILE] [--disk-usage]
+//                    [--jobs N] [--quiet] LIST
+// pelmora-cli snapshot [--depth N] [--metrics FILE] [--disk-usage] [--jobs N] [--quiet] LIST
 //
 // LIST is an ordinary path, used as given. The cluster overhead is that of the volume of the
 // current directory, probed once. The data file is replaced in one step (a failure or an
 // interrupt leaves the previous one whole and no temporary file), and a second export of the
 // same list while one runs is refused at once. With --history, and for snapshot, the figures
-// go to LIST's history as one snapshot. With --metrics, they go to a Prometheus text file too,
-// written last and only when everything before it succeeded: its timestamp says when the list
-// was last exported successfully (an empty list included).
+// go to LIST's history as one snapshot, each directory with its subdirectories down to --depth
+// (1 by default, 0 for none), from the same walk. With --metrics, they go to a Prometheus text
+// file too, written last and only when everything before it succeeded: its timestamp says when
+// the list was last exported successfully (an empty list included).
 #include <memory>
 #include <new>
 #include <optional>
@@ -31,7 +32,7 @@ namespace pelmora::cli {
 
 namespace {
 
-enum { kOptOutput = 1, kOptHistory, kOptMetrics };
+enum { kOptOutput = 1, kOptHistory, kOptMetrics, kOptDepth };
 
 constexpr OptionDef kExportOptions[] = {
     kCountingOptions[0],
@@ -40,6 +41,7 @@ constexpr OptionDef kExportOptions[] = {
     {"output", 'o', true, kOptOutput},
     {"history", '\0', false, kOptHistory},
     {"metrics", '\0', true, kOptMetrics},
+    {"depth", '\0', true, kOptDepth},
 };
 
 constexpr OptionDef kSnapshotOptions[] = {
@@ -47,6 +49,7 @@ constexpr OptionDef kSnapshotOptions[] = {
     kCountingOptions[1],
     kCountingOptions[2],
     {"metrics", '\0', true, kOptMetrics},
+    {"depth", '\0', true, kOptDepth},
 };
 
 int fail(const std::string& text) {
@@ -101,7 +104,26 @@ history::Row rowOf(std::string_view entry, const stats::CountResult& r, bool dis
     row.overhead = f.overhead;
     if (diskUsage) row.allocated = static_cast<std::int64_t>(r.allocatedBytes);
     row.complete = r.complete();
+    const std::string prefix = platform::joinPattern(entry, "");
+    row.children.reserve(r.below.size());
+    for (const stats::DirFigures& d : r.below) {
+        if (!std::string_view(d.path).starts_with(prefix)) continue;
+        history::ChildRow c;
+        c.name = d.path.substr(prefix.size());
+        c.directories = d.directories;
+        c.files = d.files;
+        c.bytes = d.byteTotal.toInt128();
+        c.complete = d.errorCount == 0;
+        row.children.push_back(std::move(c));
+    }
     return row;
+}
+
+// The N of --depth: 0 to history::kMaxChildDepth.
+std::optional<unsigned> parseDepth(const std::string& text) {
+    if (text.size() != 1 || text[0] < '0' || text[0] > '0' + int(history::kMaxChildDepth))
+        return std::nullopt;
+    return static_cast<unsigned>(text[0] - '0');
 }
 
 int run(const Args& args, bool snapshotOnly) {
@@ -116,6 +138,7 @@ int run(const Args& args, bool snapshotOnly) {
     std::optional<std::string> output;
     std::optional<std::string> metricsPath;
     bool record = snapshotOnly;
+    std::optional<unsigned> depth;
     for (const auto& [id, value] : parsed.options) {
         if (id == kOptOutput) {
             if (value.empty()) return usageError(command, "--output needs a file name");
@@ -125,12 +148,19 @@ int run(const Args& args, bool snapshotOnly) {
         } else if (id == kOptMetrics) {
             if (value.empty()) return usageError(command, "--metrics needs a file name");
             metricsPath = value;
+        } else if (id == kOptDepth) {
+            depth = parseDepth(value);
+            if (!depth)
+                return usageError(command, "--depth needs a number from 0 to " +
+                                               std::to_string(history::kMaxChildDepth));
         } else if (const std::string e = counting.take(id, value); !e.empty()) {
             return usageError(command, e);
         }
     }
+    if (depth && !record) return usageError(command, "--depth goes with --history");
     if (parsed.operands.size() != 1 || parsed.operands.front().empty())
         return usageError(command, "exactly one list file is needed");
+    const unsigned childDepth = record ? depth.value_or(history::kDefaultChildDepth) : 0;
     const std::string& listPath = parsed.operands.front();
     const bool metricsToStdout = metricsPath && *metricsPath == "-";
     if (metricsToStdout && output && *output == "-")
@@ -170,7 +200,8 @@ int run(const Args& args, bool snapshotOnly) {
         if (metrics) metrics->start();
         CountedList counted(
             static_cast<std::size_t>(watched.count()),
-            [&watched](std::size_t i) { return watched.at(static_cast<int>(i)); }, counting);
+            [&watched](std::size_t i) { return watched.at(static_cast<int>(i)); }, counting,
+            childDepth);
         output::writeDataFile(
             watched, checked, output::countEach(counted.counts()), stats::EntryOverhead,
             [&](std::size_t, std::string_view entry, const stats::CountResult& r) {
@@ -183,6 +214,7 @@ int run(const Args& args, bool snapshotOnly) {
         int status = complete ? kExitOk : kExitIncomplete;
         if (record) {
             snapshot.host = history::hostName();
+            snapshot.depth = childDepth;
             snapshot.listPath = platform::expandFileName(listPath);
             try {
                 history::recordSnapshot(listPath, snapshot);

@@ -72,6 +72,9 @@ constexpr Help kHelp[] = {
      "the previous one in one step, and prints \"File NAME created.\" or \"The list is empty.\"\n"
      "  -o, --output FILE  write the data file to FILE instead; \"-\" for standard output\n"
      "  --history        also record the snapshot in LIST's history (LIST.history.sqlite)\n"
+     "  --depth N        with --history: keep the subdirectories down to N levels below each\n"
+     "                   directory (0 to 3, 1 by default; at most 1000 each, the rest as\n"
+     "                   \"(other)\"), for history --explain\n"
      "  --metrics FILE   also write the figures as Prometheus metrics to FILE (\"-\" for\n"
      "                   standard output), after the data file and only when it was written\n"
      "  --disk-usage     add the space on disk as a sixth field of each line\n",
@@ -79,14 +82,19 @@ constexpr Help kHelp[] = {
     {"snapshot", "pelmora-cli snapshot [OPTIONS] LIST",
      "Counts LIST's directories and records the snapshot in its history\n"
      "(LIST.history.sqlite beside it), without writing a data file.\n"
+     "  --depth N        keep the subdirectories down to N levels below each directory (0 to\n"
+     "                   3, 1 by default; at most 1000 each, the rest as \"(other)\")\n"
      "  --metrics FILE   also write the figures as Prometheus metrics to FILE (\"-\" for\n"
      "                   standard output), after the snapshot and only when it was recorded\n"
      "  --disk-usage     also record the space on disk\n",
      true},
     {"history", "pelmora-cli history [OPTIONS] LIST",
      "The growth of LIST's directories between the first and the last snapshot of the range,\n"
-     "largest growth in bytes first; the growth per day over a day or more. A range without a\n"
-     "snapshot is no error.\n"
+     "largest growth in bytes first; the growth per day over a day or more; the subdirectory\n"
+     "that grew most. A range without a snapshot is no error.\n"
+     "  --explain DIR    where DIR, a directory of the list, grew: its subdirectories' change\n"
+     "                   between the first and the last snapshot of the range that hold them,\n"
+     "                   largest change first, with the share of DIR's change each makes\n"
      "  --since DATE     from DATE: 2026-12-08, 20261208, 2026-12-08T12:00:00Z or\n"
      "                   2026-12-08T13:00+01:00 (UTC without an offset), or an age back from\n"
      "                   now: 6h, 30d, 12w, 1y\n"
@@ -100,9 +108,10 @@ constexpr Help kHelp[] = {
      "\"files_change\",\n"
      "                   \"bytes_percent\", \"files_percent\", \"bytes_per_day\" (null under a "
      "day),\n"
-     "                   \"appeared\", \"disappeared\"\n"
-     "  --plot FILE      draw bytes over time of the top directories (default 8) to FILE,\n"
-     "                   SVG or PNG by its extension\n"
+     "                   \"appeared\", \"disappeared\", \"grew_most\"; with --explain also\n"
+     "                   \"share\", \"other\", \"in_other_first\", \"in_other_last\"\n"
+     "  --plot FILE      draw bytes over time of the top directories (default 8; with\n"
+     "                   --explain, subdirectories) to FILE, SVG or PNG by its extension\n"
      "  -h, --help       this text\n",
      false},
     {"report", "pelmora-cli report LIST -o FILE.pdf",

@@ -167,7 +167,8 @@ QString signedSize(double bytes) {
 ChartData chartDataOf(const HistoryReport& report, const QString& title, const Range& range) {
     ChartData chart;
     chart.title = title;
-    for (const DirectoryGrowth& g : report.directories) chart.series.push_back({g.path, g.series});
+    for (const DirectoryGrowth& g : report.directories)
+        chart.series.push_back({g.path, g.series, g.bytesChange});
     const std::size_t n = report.snapshots.size();
     if (n == 0) {
         chart.from = range.since.value_or(range.until.value_or(nowUtc()) - kOpenRangeLength);
@@ -403,8 +404,7 @@ void paintChart(QPainter& p, const QRectF& area, const ChartData& chart) {
                    legendName(s.path, &legendMetrics, w - legendX - 32 - 12));
         if (!s.points.empty()) {
             const double last = static_cast<double>(s.points.back().bytes);
-            const double change =
-                static_cast<double>(s.points.back().bytes - s.points.front().bytes);
+            const double change = static_cast<double>(s.change);
             p.setPen(kSubtle);
             p.setFont(font(13));
             p.drawText(QPointF(legendX + 32, legendY + 31),

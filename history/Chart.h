@@ -23,6 +23,7 @@ inline constexpr int kChartHeight = 700;
 struct ChartSeries {
     std::string path;           // the directory's bytes, as the list holds them
     std::vector<Point> points;  // in order of recording
+    __int128 change = 0;        // over the range, as the report gives it (DirectoryGrowth)
 };
 
 struct ChartData {

@@ -1,12 +1,13 @@
-// pelmora-chart LIST [--since TIME] [--until TIME] [--top N] -o FILE.svg|FILE.png
+// pelmora-chart LIST [--explain DIR] [--since TIME] [--until TIME] [--top N] -o FILE.svg|FILE.png
 //
-// The growth chart of a list's history, for `pelmora-cli history --plot`, which runs this
-// program beside it (it needs Qt's painting; pelmora-cli loads no Qt). Runs without a display.
-// Exit status, as pelmora-cli's: 0 written (also for a range without a snapshot: the chart is
-// drawn without lines and says so); 2 bad usage; 3 no history (none yet, or one that cannot be
-// read or is refused), or the file could not be written in full. The terminating signals are
-// held back from the start of the drawing to the end, so that neither the private runtime
-// folder nor the chart's temporary file is ever left behind; one that came takes effect then.
+// The growth chart of a list's history (with --explain, of one directory's subdirectories), for
+// `pelmora-cli history --plot`, which runs this program beside it (it needs Qt's painting;
+// pelmora-cli loads no Qt). Runs without a display. Exit status, as pelmora-cli's: 0 written (also
+// for a range without a snapshot: the chart is drawn without lines and says so); 2 bad usage; 3 no
+// history (none yet, or one that cannot be read or is refused), or the file could not be written in
+// full. The terminating signals are held back from the start of the drawing to the end, so that
+// neither the private runtime folder nor the chart's temporary file is ever left behind; one that
+// came takes effect then.
 #include <QGuiApplication>
 #include <stdlib.h>
 #include <unistd.h>
@@ -31,7 +32,8 @@ namespace {
 using namespace pelmora;
 
 const char* const kUsage =
-    "usage: pelmora-chart LIST [--since TIME] [--until TIME] [--top N] -o FILE.svg|FILE.png\n"
+    "usage: pelmora-chart LIST [--explain DIR] [--since TIME] [--until TIME] [--top N]\n"
+    "                     -o FILE.svg|FILE.png\n"
     "TIME: 2026-12-08, 20261208, 2026-12-08T12:00:00+01:00 (UTC without an offset) or an age\n"
     "(6h, 30d, 12w, 1y); --top: 1 to 100, 8 by default.\n";
 
@@ -49,7 +51,7 @@ int fail(const std::string& message, int status) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    std::optional<std::string> list, output;
+    std::optional<std::string> list, output, explain;
     history::Query query;
     query.top = 8;
     query.series = true;
@@ -76,7 +78,7 @@ int main(int argc, char** argv) {
             value = arg.substr(eq + 1);
             arg.erase(eq);
         } else if (arg == "-o" || arg == "--output" || arg == "--since" || arg == "--until" ||
-                   arg == "--top") {
+                   arg == "--top" || arg == "--explain") {
             if (i + 1 == argc) return usage(arg + " needs a value");
             value = argv[++i];
         } else {
@@ -84,6 +86,9 @@ int main(int argc, char** argv) {
         }
         if (arg == "-o" || arg == "--output") {
             output = value;
+        } else if (arg == "--explain") {
+            if (value.empty()) return usage("--explain needs a directory");
+            explain = value;
         } else if (arg == "--since" || arg == "--until") {
             const std::optional<std::int64_t> t = history::parseTime(value, arg == "--until", now);
             if (!t)
@@ -109,7 +114,16 @@ int main(int argc, char** argv) {
 
     history::HistoryReport report;
     try {
-        report = history::queryHistory(*list, query);
+        if (explain) {
+            // The subdirectories' lines, over the snapshots that hold them.
+            history::Explanation e = history::explainHistory(*list, *explain, query);
+            report.snapshots = std::move(e.snapshots);
+            report.directories = std::move(e.subdirectories);
+            report.clockWentBackwards = e.clockWentBackwards;
+            report.emptyRange = report.snapshots.empty();
+        } else {
+            report = history::queryHistory(*list, query);
+        }
     } catch (const history::HistoryError& e) {
         return fail(e.what(), 3);
     }
@@ -126,7 +140,8 @@ int main(int argc, char** argv) {
     char* qtArgv[] = {name, nullptr};
     const QGuiApplication app(qtArgc, qtArgv);
 
-    const QString title = platform::displayName(platform::bareName(*list));
+    QString title = platform::displayName(platform::bareName(*list));
+    if (explain) title += QStringLiteral(": ") + platform::displayName(*explain);
     const history::ChartData chart = history::chartDataOf(report, title, query.range);
     if (platform::HeldSignals::pending()) return 3;  // stopped: the signal takes effect at the end
     const std::string error = history::writeChart(*output, *format, chart);

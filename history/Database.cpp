@@ -70,6 +70,29 @@ constexpr SchemaObject kSchemaObjects[] = {
     complete INTEGER NOT NULL CHECK (complete IN (0, 1)),
     PRIMARY KEY (snapshot, directory)
 ) WITHOUT ROWID)sql"},
+    {2, "table", "snapshot_depth", "snapshot_depth",
+     R"sql(CREATE TABLE snapshot_depth (
+    snapshot INTEGER PRIMARY KEY REFERENCES snapshot(id),
+    depth INTEGER NOT NULL
+))sql"},
+    {2, "table", "subdirectory", "subdirectory",
+     R"sql(CREATE TABLE subdirectory (
+    id INTEGER PRIMARY KEY,
+    parent INTEGER NOT NULL REFERENCES directory(id),
+    name BLOB NOT NULL,
+    UNIQUE (parent, name)
+))sql"},
+    {2, "index", "sqlite_autoindex_subdirectory_1", "subdirectory", nullptr},
+    {2, "table", "subdirectory_figures", "subdirectory_figures",
+     R"sql(CREATE TABLE subdirectory_figures (
+    subdirectory INTEGER NOT NULL REFERENCES subdirectory(id),
+    snapshot INTEGER NOT NULL REFERENCES snapshot(id),
+    directories INTEGER NOT NULL,
+    files INTEGER NOT NULL,
+    bytes NOT NULL,
+    complete INTEGER NOT NULL CHECK (complete IN (0, 1)),
+    PRIMARY KEY (subdirectory, snapshot)
+) WITHOUT ROWID)sql"},
 };
 
 // The files SQLite may keep beside a database.
@@ -351,17 +374,16 @@ void checkWritable(const Target& t, const HistoryFile& f) {
 
 // ---- the schema ----------------------------------------------------------------------------
 
-enum class SchemaState { Empty, Ours };
-
 const SchemaObject* expectedObject(std::string_view type, std::string_view name, int version) {
     for (const SchemaObject& o : kSchemaObjects)
         if (o.since <= version && type == o.type && name == o.name) return &o;
     return nullptr;
 }
 
-// Checks that the database holds a Pelmora history this program reads, and nothing else.
-// Empty: no schema at all (a new file). Runs inside the caller's transaction.
-SchemaState checkSchema(Connection& c) {
+// Checks that the database holds a Pelmora history this program reads, and nothing else, and
+// returns its schema version; 0: no schema at all (a new file). Runs inside the caller's
+// transaction.
+int checkSchema(Connection& c) {
     using K = HistoryError::Kind;
     const Target& t = c.target();
     struct Row {
@@ -376,7 +398,7 @@ SchemaState checkSchema(Connection& c) {
                             s.isNull(3) ? std::nullopt : std::optional(s.bytes(3))});
     }
     const std::int64_t applicationId = c.integer("PRAGMA application_id");
-    if (rows.empty() && applicationId == 0) return SchemaState::Empty;
+    if (rows.empty() && applicationId == 0) return 0;
     const auto otherData = [&] {
         t.refuse(K::NotADatabase, "holds other data than a Pelmora history");
     };
@@ -410,18 +432,29 @@ SchemaState checkSchema(Connection& c) {
     std::size_t expected = 0;
     for (const SchemaObject& o : kSchemaObjects) expected += o.since <= version;
     if (known != expected) otherData();  // something of ours is missing
-    // Older versions would be migrated here, inside the writer's transaction.
-    return SchemaState::Ours;
+    return static_cast<int>(version);
+}
+
+// The objects that came after schema version `from`.
+void createObjectsSince(Connection& c, int from) {
+    for (const SchemaObject& o : kSchemaObjects)
+        if (o.since > from && o.since <= kSchemaVersion && o.sql != nullptr &&
+            !std::string_view(o.name).starts_with("sqlite_"))
+            c.exec(o.sql);
 }
 
 void createSchema(Connection& c) {
-    for (const SchemaObject& o : kSchemaObjects)
-        if (o.since <= kSchemaVersion && o.sql != nullptr &&
-            !std::string_view(o.name).starts_with("sqlite_"))
-            c.exec(o.sql);
+    createObjectsSince(c, 0);
     c.exec(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
     c.exec(("INSERT INTO schema_version(version) VALUES (" + std::to_string(kSchemaVersion) + ")")
                .c_str());
+}
+
+// An older history made current inside the writer's transaction: what later versions brought
+// is added (empty), and the version says so; a failure rolls it all back.
+void upgradeSchema(Connection& c, int from) {
+    createObjectsSince(c, from);
+    c.exec(("UPDATE schema_version SET version = " + std::to_string(kSchemaVersion)).c_str());
 }
 
 // SQLite's check of the whole file's structure; Damaged with its first finding, on one line.
@@ -538,12 +571,14 @@ bool sameState(const struct stat& a, const struct stat& b) {
 }
 
 // Begins the read and checks what is read.
-void beginChecked(Connection& c, const HistoryFile& f) {
+int beginChecked(Connection& c, const HistoryFile& f) {
     c.begin("BEGIN");
-    if (checkSchema(c) == SchemaState::Empty) c.target().noHistory();
+    const int version = checkSchema(c);
+    if (version == 0) c.target().noHistory();
     quickCheck(c);
     vetCompanions(c.target(), f);
     checkSameFile(c.target(), f);
+    return version;
 }
 
 bool changedSince(const std::string& file, const struct stat& before) {
@@ -580,7 +615,7 @@ std::unique_ptr<Session> openToRead(const Target& t) {
     session->m_connection =
         std::make_unique<Connection>(t, f.file, SQLITE_OPEN_READONLY, session->m_asItLies);
     try {
-        beginChecked(*session->m_connection, f);
+        session->m_version = beginChecked(*session->m_connection, f);
     } catch (const SqliteError& e) {
         // A -wal with pages (left so by hand or by a crash: a recorder at work keeps its -shm)
         // and no -shm this user may make: SQLite's "unable to open database file" says too little.
@@ -623,8 +658,11 @@ std::unique_ptr<Session> openToWrite(const Target& t) {
     c.exec("PRAGMA synchronous = FULL");
     c.begin("BEGIN IMMEDIATE");
     // Again, in case the file was replaced meanwhile; an empty file found in place is made a
-    // history.
-    if (checkSchema(c) == SchemaState::Empty) createSchema(c);
+    // history, an older one current.
+    if (const int version = checkSchema(c); version == 0)
+        createSchema(c);
+    else if (version < kSchemaVersion)
+        upgradeSchema(c, version);
     vetCompanions(t, f);
     checkSameFile(t, f);
     return session;

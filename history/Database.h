@@ -115,6 +115,8 @@ class Session {
   public:
     Connection& connection() { return *m_connection; }
     sqlite3* handle() const { return m_connection->handle(); }
+    // The schema version of the history read (a recording makes it kSchemaVersion).
+    int version() const { return m_version; }
     // Ends the transaction (commits a recording).
     void finish();
     // For an error raised during the read: a retryable one when the file changed meanwhile (the
@@ -127,6 +129,7 @@ class Session {
     std::unique_ptr<Connection> m_connection;
     std::string m_file;
     bool m_asItLies = false;
+    int m_version = kSchemaVersion;
     struct stat m_before {};
 };
 

@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "history/Database.h"
+#include "history/Growth.h"
 #include "platform/paths.h"
 
 namespace pelmora::history {
@@ -40,22 +41,7 @@ std::string hostName() {
 
 namespace {
 
-// Runs `work` again while it fails in a way that left nothing done (a lock SQLite would not
-// wait for, a file that changed under a read), up to kBusyTimeoutMs.
-template <typename F>
-auto retrying(F&& work) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-    std::minstd_rand jitter(static_cast<unsigned>(::getpid()));
-    for (;;) {
-        try {
-            return work();
-        } catch (const SqliteError& e) {
-            if (!e.retryable() || std::chrono::steady_clock::now() >= deadline) throw;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10 + jitter() % 40));
-        }
-    }
-}
+using detail::retrying;
 
 std::int64_t recordOnce(const Target& target, const Snapshot& snapshot) {
     const std::unique_ptr<detail::Session> session = detail::openToWrite(target);
@@ -113,6 +99,7 @@ std::int64_t recordOnce(const Target& target, const Snapshot& snapshot) {
     const std::unique_ptr<Statement> batch = insertFiguresOf(kBatch);
     const std::unique_ptr<Statement> single = insertFiguresOf(1);
     std::vector<std::pair<const Row*, std::int64_t>> pending;  // row, directory id
+    std::vector<std::pair<const Row*, std::int64_t>> withChildren;
     const auto flush = [&](Statement& s, std::size_t from, std::size_t count) {
         s.reset();
         int p = 1;
@@ -143,6 +130,7 @@ std::int64_t recordOnce(const Target& target, const Snapshot& snapshot) {
             e.id = sqlite3_last_insert_rowid(db);
         }
         pending.emplace_back(&row, e.id);
+        if (snapshot.depth > 0 && !row.children.empty()) withChildren.emplace_back(&row, e.id);
         if (pending.size() == kBatch) {
             flush(*batch, 0, kBatch);
             pending.clear();
@@ -164,6 +152,7 @@ std::int64_t recordOnce(const Target& target, const Snapshot& snapshot) {
         endRun.bind(2, dir);
         endRun.step();
     }
+    detail::recordSubdirectories(db, target, id, snapshot.depth, withChildren);
     session->finish();
     return id;
 }
@@ -175,9 +164,8 @@ std::int64_t recordSnapshot(std::string_view listFileName, const Snapshot& snaps
     return retrying([&] { return recordOnce(target, snapshot); });
 }
 
-namespace {
+namespace detail {
 
-// Columns 1..6 of `s`: directories, files, bytes, overhead, allocated, complete.
 Figures readFigures(const Statement& s, std::int64_t snapshot, std::int64_t time) {
     Figures f;
     f.snapshot = snapshot;
@@ -190,6 +178,57 @@ Figures readFigures(const Statement& s, std::int64_t snapshot, std::int64_t time
     f.complete = s.integer(6) != 0;
     return f;
 }
+
+RangeSnapshots snapshotsInRange(sqlite3* db, const Target& target, const Range& range) {
+    RangeSnapshots r;
+    bool anySnapshot = false;
+    // A history shared by lists of one name but for the extension holds snapshots of each;
+    // this list's are those recorded under its own name.
+    const std::string_view ownName = platform::bareName(target.listFileName);
+    Statement s(db, target, "SELECT id, time, host, list_path FROM snapshot ORDER BY id");
+    while (s.step()) {
+        if (platform::bareName(s.view(3)) != ownName) continue;
+        anySnapshot = true;
+        const std::int64_t time = s.integer(1);
+        if ((range.since && time < *range.since) || (range.until && time > *range.until)) continue;
+        if (!r.snapshots.empty() && time < r.snapshots.back().time) r.clockWentBackwards = true;
+        r.snapshots.push_back({s.integer(0), time, s.bytes(2), s.bytes(3)});
+        r.ids.push_back(s.integer(0));
+    }
+    if (!anySnapshot) target.noHistory();
+    return r;
+}
+
+namespace {
+
+std::optional<double> percentOf(__int128 change, __int128 first) {
+    if (first == 0) return std::nullopt;
+    return static_cast<double>(change) * 100.0 / static_cast<double>(first);
+}
+
+}  // namespace
+
+DirectoryGrowth growthBetween(std::string path, const Figures& first, const Figures& last) {
+    DirectoryGrowth g;
+    g.path = std::move(path);
+    g.first = first;
+    g.last = last;
+    g.bytesChange = last.bytes - first.bytes;
+    g.filesChange = last.files - first.files;
+    g.bytesPercent = percentOf(g.bytesChange, first.bytes);
+    g.filesPercent = percentOf(g.filesChange, first.files);
+    const std::int64_t seconds = last.time - first.time;
+    if (seconds >= kSecondsPerDay)
+        g.bytesPerDay = static_cast<double>(g.bytesChange) * static_cast<double>(kSecondsPerDay) /
+                        static_cast<double>(seconds);
+    return g;
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::readFigures;
 
 constexpr const char* kFiguresOfSnapshot =
     "SELECT directory, directories, files, bytes, overhead, allocated, complete FROM figures "
@@ -215,11 +254,6 @@ class FiguresCursor {
     std::int64_t m_snapshot, m_time;
     bool m_more = false;
 };
-
-std::optional<double> percentOf(__int128 change, __int128 first) {
-    if (first == 0) return std::nullopt;
-    return static_cast<double>(change) * 100.0 / static_cast<double>(first);
-}
 
 // The order of the report: largest growth in bytes first, ties by the path's bytes.
 bool grewMore(__int128 change, std::string_view path, const DirectoryGrowth& other) {
@@ -248,34 +282,29 @@ HistoryReport readReport(detail::Session& session, const Target& target, const Q
     sqlite3* const db = session.handle();
 
     HistoryReport report;
-    bool anySnapshot = false;
-    std::vector<std::int64_t> ids;  // of the snapshots in the range, ascending
-    {
-        // A history shared by lists of one name but for the extension holds snapshots of each;
-        // this list's are those recorded under its own name.
-        const std::string_view ownName = platform::bareName(target.listFileName);
-        Statement s(db, target, "SELECT id, time, host, list_path FROM snapshot ORDER BY id");
-        while (s.step()) {
-            if (platform::bareName(s.view(3)) != ownName) continue;
-            anySnapshot = true;
-            const std::int64_t time = s.integer(1);
-            if ((query.range.since && time < *query.range.since) ||
-                (query.range.until && time > *query.range.until))
-                continue;
-            if (!report.snapshots.empty() && time < report.snapshots.back().time)
-                report.clockWentBackwards = true;
-            report.snapshots.push_back({s.integer(0), time, s.bytes(2), s.bytes(3)});
-            ids.push_back(s.integer(0));
-        }
-    }
-    if (!anySnapshot) target.noHistory();
+    detail::RangeSnapshots range = detail::snapshotsInRange(db, target, query.range);
+    report.clockWentBackwards = range.clockWentBackwards;
+    report.snapshots = std::move(range.snapshots);
+    const std::vector<std::int64_t>& ids = range.ids;
     if (ids.empty()) {
         report.emptyRange = true;
         session.finish();
         return report;
     }
     const auto timeOf = [&](std::int64_t id) {
-        return report.snapshots[std::lower_bound(ids.begin(), ids.end(), id) - ids.begin()].time;
+        return report
+            .snapshots[static_cast<std::size_t>(std::lower_bound(ids.begin(), ids.end(), id) -
+                                                ids.begin())]
+            .time;
+    };
+    // Where each directory grew most, from the snapshots that hold subdirectories.
+    const std::unordered_map<std::int64_t, unsigned> depths =
+        detail::snapshotDepths(db, target, session.version());
+    std::optional<detail::GrewMost> grewMost;
+    if (!depths.empty()) grewMost.emplace(db, target);
+    const auto findGrewMost = [&](std::int64_t dir, DirectoryGrowth& g) {
+        if (grewMost && depths.contains(g.first.snapshot) && depths.contains(g.last.snapshot))
+            g.grewMost = grewMost->of(dir, g.first.snapshot, g.last.snapshot);
     };
     const std::int64_t firstId = ids.front();
     const std::int64_t lastId = ids.back();
@@ -312,21 +341,11 @@ HistoryReport readReport(detail::Session& session, const Target& target, const Q
         const __int128 change = last->bytes - first->bytes;
         const bool full = query.top != 0 && kept.size() == query.top;
         if (full && !grewMore(change, path, kept.front().second)) return;
-        DirectoryGrowth g;
-        g.path = path;
-        g.first = *first;
-        g.last = *last;
+        DirectoryGrowth g = detail::growthBetween(path, *first, *last);
         g.appeared = earliest != firstId;
         g.disappeared = latest != lastId;
-        g.bytesChange = change;
-        g.filesChange = g.last.files - g.first.files;
-        g.bytesPercent = percentOf(g.bytesChange, g.first.bytes);
-        g.filesPercent = percentOf(g.filesChange, g.first.files);
-        const std::int64_t seconds = g.last.time - g.first.time;
-        if (seconds >= kSecondsPerDay)
-            g.bytesPerDay = static_cast<double>(g.bytesChange) *
-                            static_cast<double>(kSecondsPerDay) / static_cast<double>(seconds);
         if (keepAll) {
+            findGrewMost(dir, g);
             report.directories.push_back(std::move(g));
             return;
         }
@@ -367,6 +386,7 @@ HistoryReport readReport(detail::Session& session, const Target& target, const Q
         if (earliest != 0) consider(dir, earliest, latest);
     }
     std::sort(kept.begin(), kept.end(), keptBefore);
+    for (auto& [dir, g] : kept) findGrewMost(dir, g);
     std::sort(report.directories.begin(), report.directories.end(),
               [](const DirectoryGrowth& a, const DirectoryGrowth& b) {
                   return grewMore(a.bytesChange, a.path, b);

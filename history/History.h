@@ -50,6 +50,17 @@
 //       read back in one range; bytes is an INTEGER when it fits 64 bits (every real total
 //       does) and otherwise its decimal digits as TEXT, so any total reads back exactly;
 //       allocated is NULL when space on disk was not counted; complete is 0 or 1.
+// Schema version 2 adds where a directory grew (a version 1 history gains these tables, empty,
+// in the transaction of the first snapshot recorded into it):
+//   snapshot_depth(snapshot PRIMARY KEY, depth)
+//       the depth down to which a snapshot holds its directories' subdirectories (1 to
+//       kMaxChildDepth); none for a snapshot that holds none
+//   subdirectory(id INTEGER PRIMARY KEY, parent, name BLOB, UNIQUE (parent, name))
+//       parent: the directory (a list entry) it lies in; name: its path below it ("src",
+//       "src/lib"), "" for "(other)", the subdirectories a snapshot leaves out taken together
+//   subdirectory_figures(subdirectory, snapshot, directories, files, bytes, complete)
+//       primary key (subdirectory, snapshot): a subdirectory's figures over time lie together;
+//       bytes as in figures
 // SQLite keeps its -wal and -shm files beside the database.
 // A later schema bumps the version, adds its objects to the one list of them in Database.cpp,
 // and migrates older files when it first writes them.
@@ -65,7 +76,12 @@
 
 namespace pelmora::history {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
+// Subdirectories kept per directory and snapshot: down to at most kMaxChildDepth levels, at most
+// kMaxChildren of them (the largest by bytes), the rest summed in one "(other)" row.
+inline constexpr unsigned kMaxChildDepth = 3;
+inline constexpr unsigned kDefaultChildDepth = 1;
+inline constexpr std::size_t kMaxChildren = 1000;
 inline constexpr int kBusyTimeoutMs = 10000;
 // The growth per day is given for intervals of at least a day: over a shorter one a rate per day
 // would be an extrapolation, and the change and the interval say more.
@@ -102,6 +118,9 @@ class HistoryError : public platform::PelmoraError {
         // Written by a later version: "history 'DB' has schema version 2; this program reads
         // version 1: use a newer Pelmora"
         NewerSchema,
+        // history --explain of a directory that no snapshot of the list holds:
+        // "no snapshot of LIST holds the directory DIR"
+        NotWatched,
         // Anything else (cannot create, permissions, disk full, locked beyond the timeout):
         // "cannot record a snapshot in 'DB': database or disk is full",
         // "cannot read history 'DB': unable to open database file", ...
@@ -114,6 +133,15 @@ class HistoryError : public platform::PelmoraError {
     Kind m_kind;
 };
 
+// A subdirectory's figures below a list entry in a snapshot (those of a count started there).
+struct ChildRow {
+    std::string name;  // its path below the entry: "src", "src/lib"; "" for "(other)"
+    std::int64_t directories = 0;
+    std::int64_t files = 0;
+    __int128 bytes = 0;
+    bool complete = true;
+};
+
 // One list entry's figures in a snapshot.
 struct Row {
     std::string entry;  // the entry's bytes as the list holds them
@@ -123,6 +151,9 @@ struct Row {
     std::int64_t overhead = 0;
     std::optional<std::int64_t> allocated;  // space on disk; nullopt when not counted
     bool complete = true;                   // false when some directory could not be read
+    // Its subdirectories down to Snapshot::depth, any number and in any order: a snapshot keeps
+    // those that keepLargest keeps.
+    std::vector<ChildRow> children;
 };
 
 struct Snapshot {
@@ -132,7 +163,16 @@ struct Snapshot {
     std::string host;
     std::string listPath;  // stored as given; callers pass the expanded path
     std::vector<Row> rows;
+    // The depth down to which the rows hold their subdirectories (1 to kMaxChildDepth); 0: they
+    // hold none, and the snapshot tells nothing of where its directories grew.
+    unsigned depth = 0;
 };
+
+// The `most` largest of `children` by bytes (ties: the shallower, then by name), which always
+// holds the directories above each one kept, sorted so; the subdirectories of the first level
+// left out are summed in one row named "" at the end: their number and the directories below
+// them, their files and their bytes, complete when all of them are.
+std::vector<ChildRow> keepLargest(std::vector<ChildRow> children, std::size_t most = kMaxChildren);
 
 // The current time in whole seconds (UTC), and this machine's host name ("" when unknown).
 std::int64_t nowUtc();
@@ -194,6 +234,20 @@ struct DirectoryGrowth {
     // Bytes at every snapshot of the range that holds the directory, in order of recording
     // (only when Query::series is set).
     std::vector<Point> series;
+    // In the report of the list: the name of its subdirectory (first level) that grew most in
+    // bytes between `first` and `last`, when both snapshots hold its subdirectories and one
+    // grew; "" for "(other)".
+    std::optional<std::string> grewMost;
+    // In an explanation (explainHistory), for a subdirectory: the share of the directory's
+    // change in bytes that its own change makes, in percent (nullopt when the directory's
+    // change is 0); `other` for the "(other)" row (whose path is "(other)"). A subdirectory
+    // that one of the two snapshots left out as one of the smaller ones, to its "(other)" row,
+    // is marked inOtherFirst or inOtherLast instead of appeared or disappeared: its figures
+    // there count 0, and "(other)"'s change makes up for it.
+    std::optional<double> share;
+    bool other = false;
+    bool inOtherFirst = false;
+    bool inOtherLast = false;
 };
 
 struct SnapshotInfo {
@@ -214,6 +268,32 @@ struct HistoryReport {
     // are taken in order of recording, first and last are by recording, not by time.
     bool clockWentBackwards = false;
 };
+
+// Where one directory of the list grew: its subdirectories' change between the first and the
+// last snapshot of the range that hold its subdirectories.
+struct Explanation {
+    // The snapshots of this list in the range that hold the directory's subdirectories.
+    std::vector<SnapshotInfo> snapshots;
+    // The directory's own growth between the first and the last of them (its `series` with
+    // Query::series); unset when no snapshot of the range holds its subdirectories.
+    std::optional<DirectoryGrowth> directory;
+    // Its subdirectories down to `depth`, each with the change from the first to the last of
+    // those snapshots (a subdirectory missing from one of them counts 0 there), their paths in
+    // full ("(other)" for that row); sorted by the size of the change in bytes, growth or
+    // shrinking, largest first, ties by path; at most Query::top.
+    std::vector<DirectoryGrowth> subdirectories;
+    std::size_t subdirectoryCount = 0;  // before the top cut
+    // The lesser depth of the first and the last snapshot: deeper rows are left out.
+    unsigned depth = 0;
+    bool emptyRange = false;  // no snapshot of this list lies in the range
+    bool clockWentBackwards = false;
+};
+
+// Reads where `directory` (a list entry, its bytes as the list holds them) grew, never writing
+// the database. Throws as queryHistory does, and HistoryError::Kind::NotWatched when no
+// snapshot of this list holds the directory.
+Explanation explainHistory(std::string_view listFileName, std::string_view directory,
+                           const Query& query);
 
 // Reads the growth report of `listFileName`'s history, never writing the database. Memory
 // follows what is kept: with Query::top set, the top directories and the snapshots, however

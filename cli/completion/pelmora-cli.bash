@@ -7,9 +7,9 @@
 # "=a|b|c" for one of those words, or "=" alone for free text such as a number or a date.
 declare -gA _pelmora_cli_table=(
     [count]='-d= --max-depth= --sort=bytes|files|dirs|name --top= -h --human-readable --si -a --all --exclude= -x --one-file-system --csv --json --ncdu-export=file --disk-usage -j= --jobs= -q --quiet --help dir'
-    [export]='-o=file --output=file --history --metrics=file --disk-usage -j= --jobs= -q --quiet -h --help file'
-    [snapshot]='--metrics=file --disk-usage -j= --jobs= -q --quiet -h --help file'
-    [history]='--since= --until= --top= --csv --json --plot=file -h --help file'
+    [export]='-o=file --output=file --history --depth=0|1|2|3 --metrics=file --disk-usage -j= --jobs= -q --quiet -h --help file'
+    [snapshot]='--depth=0|1|2|3 --metrics=file --disk-usage -j= --jobs= -q --quiet -h --help file'
+    [history]='--explain=dir --since= --until= --top= --csv --json --plot=file -h --help file'
     [report]='-o=file --output=file -h --help file'
     [help]='-h --help command'
 )

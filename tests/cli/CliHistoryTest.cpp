@@ -90,6 +90,54 @@ TEST_F(CliHistory, TwoSnapshotsGiveExactlyTheChange) {
     EXPECT_NE(readFile(t.path("g.svg")).find("<svg"), std::string::npos);
 }
 
+// Where it grew, from real counts: the subdirectory that took the new mebibyte explains all of
+// the change, in the report's column and in --explain's table, CSV and JSON.
+TEST_F(CliHistory, ExplainNamesTheSubdirectoryThatGrew) {
+    fileAt(t, "a/x/one", 1);
+    fileAt(t, "a/y/two", 2);
+    fileAt(t, "a/y/z/three", 3);
+    ASSERT_EQ(runCli({"snapshot", "L.PML"}, t.root()).status, 0);
+    writeAt(t, "a/y/new", std::string(1 << 20, 'n'));
+    ASSERT_EQ(runCli({"export", "--history", "--depth", "2", "L.PML"}, t.root()).status, 0);
+
+    const CliRun report = runCli({"history", "L.PML"}, t.root());
+    EXPECT_NE(report.out.find("  y" + std::string(10, ' ') + t.path("a") + "\n"), std::string::npos)
+        << report.out;
+    const CliRun table = runCli({"history", "--explain", t.path("a"), "L.PML"}, t.root());
+    ASSERT_EQ(table.status, 0) << table.err;
+    std::istringstream row(table.out.substr(table.out.find("Subdirectory\n") + 13));
+    std::vector<std::string> cells(7);
+    for (std::string& cell : cells) row >> cell;
+    cells.erase(cells.begin() + 5);  // the last bytes, with the size of a directory
+    cells.erase(cells.begin() + 1);  // that percentage of them
+    EXPECT_EQ(cells,
+              (std::vector<std::string>{"+1,048,576", "+1", "+50.0%", "100.0%", t.path("a/y")}))
+        << table.out;
+    EXPECT_EQ(table.out.find("a/y/z"), std::string::npos) << "deeper than the first snapshot";
+    const CliRun csv = runCli({"history", "--csv", "--explain", t.path("a"), "L.PML"}, t.root());
+    EXPECT_NE(csv.out.find("\n\"" + t.path("a/y") + "\","), std::string::npos) << csv.out;
+    const CliRun json = runCli({"history", "--json", "--explain", t.path("a"), "L.PML"}, t.root());
+    const QJsonArray a = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array();
+    ASSERT_EQ(a.size(), 2) << json.out;
+    EXPECT_EQ(a[0].toObject()["path"].toString().toStdString(), t.path("a/y"));
+    EXPECT_EQ(a[0].toObject()["share"].toDouble(), 100.0);
+
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } refused[] = {
+        {{"snapshot", "--depth", "4", "L.PML"}, 2, "--depth needs a number from 0 to 3"},
+        {{"export", "--depth", "1", "L.PML"}, 2, "--depth goes with --history"},
+        {{"history", "--explain", t.path("nowhere"), "L.PML"}, 3, "holds the directory"},
+    };
+    for (const auto& r : refused) {
+        const CliRun run = runCli(r.args, t.root());
+        EXPECT_EQ(run.status, r.status) << run.err;
+        EXPECT_NE(run.err.find(r.err), std::string::npos) << run.err;
+    }
+}
+
 TEST_F(CliHistory, NoHistoryAndADamagedOneAreReportedAndLeftAlone) {
     const CliRun none = runCli({"history", "L.PML"}, t.root());
     EXPECT_EQ(none.status, 3);
@@ -147,7 +195,10 @@ TEST(CliHistoryOutput, UnderADayTheTableSaysHowLongAndGivesNoRatePerDay) {
         EXPECT_EQ(table.out.substr(0, table.out.find('\n')),
                   "2 snapshots from 2026-12-08T12:00:00Z to " + c.interval);
         EXPECT_NE(table.out.find(" +5,000  "), std::string::npos) << table.out;
-        EXPECT_NE(table.out.find(" " + c.perDay + "  /srv/a\n"), std::string::npos) << table.out;
+        // No subdirectories recorded: the column that names the one that grew most says "-".
+        EXPECT_NE(table.out.find(" " + c.perDay + "  -" + std::string(10, ' ') + "/srv/a\n"),
+                  std::string::npos)
+            << table.out;
         const CliRun json = runCli({"history", "--json", "L.PML"}, t.root());
         EXPECT_NE(json.out.find("\"bytes_per_day\": " + c.json + ","), std::string::npos)
             << json.out;
@@ -241,11 +292,21 @@ TEST(CliHistoryOutput, EveryJsonKeyIsInTheReadme) {
     TempTree t;
     recordAt(t.path("L.PML"), kT0, {{"/srv/caf\xe9", 10}, {"/srv/a", 1}});
     recordAt(t.path("L.PML"), kT0 + 86400, {{"/srv/caf\xe9", 20}});
-    const CliRun json = runCli({"history", "--json", "L.PML"}, t.root());
-    ASSERT_EQ(json.status, 0) << json.err;
+    for (const std::int64_t time : {kT0 + 2 * 86400, kT0 + 3 * 86400}) {
+        pelmora::history::Snapshot s{time, "box", t.path("L.PML"), {}};
+        s.depth = 1;
+        s.rows.push_back(
+            {"/srv/b", 0, 0, time - kT0, 0, {}, true, {{"x", 0, 1, time - kT0, true}}});
+        pelmora::history::recordSnapshot(t.path("L.PML"), s);
+    }
     std::set<std::string> keys;
-    collectKeys(QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array(), keys);
-    ASSERT_GE(keys.size(), 15u) << json.out;
+    for (const auto& args : {std::vector<std::string>{"history", "--json", "L.PML"},
+                             {"history", "--json", "--explain", "/srv/b", "L.PML"}}) {
+        const CliRun json = runCli(args, t.root());
+        ASSERT_EQ(json.status, 0) << json.err;
+        collectKeys(QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array(), keys);
+    }
+    ASSERT_GE(keys.size(), 20u);
 
     std::ifstream in(std::string(PELMORA_SOURCE_DIR) + "/README.md");
     std::stringstream readme;

@@ -34,6 +34,7 @@ ChartData sample() {
         s.path = names[i];
         for (int w = 0; w < 52; ++w)
             s.points.push_back({kJan5 + w * 7 * kDay, (i + 1) * (1LL << 30) + w * (1LL << 26)});
+        s.change = s.points.back().bytes - s.points.front().bytes;
         chart.series.push_back(s);
     }
     chart.from = kJan5;

@@ -490,8 +490,9 @@ TEST(History, NewerSchemaIsRefused) {
     recordSnapshot(list, snapshot(kT0, {row("/a", 1)}));
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(historyFileName(list).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "UPDATE schema_version SET version = 2", nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    const std::string newer =
+        "UPDATE schema_version SET version = " + std::to_string(kSchemaVersion + 1);
+    ASSERT_EQ(sqlite3_exec(db, newer.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     const std::string before = readFile(historyFileName(list));
 
