@@ -85,13 +85,14 @@ constexpr SchemaObject kSchemaObjects[] = {
     {2, "index", "sqlite_autoindex_subdirectory_1", "subdirectory", nullptr},
     {2, "table", "subdirectory_figures", "subdirectory_figures",
      R"sql(CREATE TABLE subdirectory_figures (
+    parent INTEGER NOT NULL REFERENCES directory(id),
     subdirectory INTEGER NOT NULL REFERENCES subdirectory(id),
     snapshot INTEGER NOT NULL REFERENCES snapshot(id),
     directories INTEGER NOT NULL,
     files INTEGER NOT NULL,
-    bytes NOT NULL,
+    bytes,
     complete INTEGER NOT NULL CHECK (complete IN (0, 1)),
-    PRIMARY KEY (subdirectory, snapshot)
+    PRIMARY KEY (parent, subdirectory, snapshot)
 ) WITHOUT ROWID)sql"},
 };
 

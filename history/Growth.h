@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -62,6 +63,18 @@ void recordSubdirectories(sqlite3* db, const Target& target, std::int64_t snapsh
 std::unordered_map<std::int64_t, unsigned> snapshotDepths(sqlite3* db, const Target& target,
                                                           int version);
 
+// The subdirectories of a directory as of a snapshot (from its rows and, for those that did
+// not change, their last rows before), with their ids; those not there left out.
+class ChildrenAsOf {
+  public:
+    ChildrenAsOf(sqlite3* db, const Target& target);
+    void read(std::int64_t directory, std::int64_t snapshot,
+              const std::function<void(std::int64_t id, ChildRow&& row)>& each);
+
+  private:
+    Statement m_names, m_row;
+};
+
 // DirectoryGrowth::grewMost of a directory between two snapshots that hold its subdirectories.
 class GrewMost {
   public:
@@ -69,7 +82,7 @@ class GrewMost {
     std::optional<std::string> of(std::int64_t directory, std::int64_t first, std::int64_t last);
 
   private:
-    Statement m_children;
+    ChildrenAsOf m_children;
 };
 
 }  // namespace pelmora::history::detail

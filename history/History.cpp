@@ -130,7 +130,7 @@ std::int64_t recordOnce(const Target& target, const Snapshot& snapshot) {
             e.id = sqlite3_last_insert_rowid(db);
         }
         pending.emplace_back(&row, e.id);
-        if (snapshot.depth > 0 && !row.children.empty()) withChildren.emplace_back(&row, e.id);
+        if (snapshot.depth > 0) withChildren.emplace_back(&row, e.id);
         if (pending.size() == kBatch) {
             flush(*batch, 0, kBatch);
             pending.clear();

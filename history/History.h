@@ -58,9 +58,13 @@
 //   subdirectory(id INTEGER PRIMARY KEY, parent, name BLOB, UNIQUE (parent, name))
 //       parent: the directory (a list entry) it lies in; name: its path below it ("src",
 //       "src/lib"), "" for "(other)", the subdirectories a snapshot leaves out taken together
-//   subdirectory_figures(subdirectory, snapshot, directories, files, bytes, complete)
-//       primary key (subdirectory, snapshot): a subdirectory's figures over time lie together;
-//       bytes as in figures
+//   subdirectory_figures(parent, subdirectory, snapshot, directories, files, bytes, complete)
+//       a row only where a subdirectory's figures changed since its last row (a tree that
+//       stays as it is adds nothing a week, and the check of the whole file that begins every
+//       recording stays short), NULL bytes where it is no longer there (or left out, to
+//       "(other)"); its figures as of a snapshot are those of its last row up to it, in a
+//       snapshot that holds subdirectories. Primary key (parent, subdirectory, snapshot), so
+//       that last row is one seek; bytes otherwise as in figures
 // SQLite keeps its -wal and -shm files beside the database.
 // A later schema bumps the version, adds its objects to the one list of them in Database.cpp,
 // and migrates older files when it first writes them.

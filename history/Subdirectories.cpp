@@ -50,56 +50,94 @@ std::vector<ChildRow> keepLargest(std::vector<ChildRow> children, std::size_t mo
 
 namespace detail {
 
+namespace {
+
+bool sameFigures(const ChildRow& a, const ChildRow& b) {
+    return a.directories == b.directories && a.files == b.files && a.bytes == b.bytes &&
+           a.complete == b.complete;
+}
+
+}  // namespace
+
+// Each subdirectory's last row up to the snapshot is one seek.
+ChildrenAsOf::ChildrenAsOf(sqlite3* db, const Target& target)
+    : m_names(db, target, "SELECT id, name FROM subdirectory WHERE parent = ?1"),
+      m_row(db, target,
+            "SELECT directories, files, bytes, complete FROM subdirectory_figures WHERE parent = "
+            "?1 AND subdirectory = ?2 AND snapshot <= ?3 ORDER BY snapshot DESC LIMIT 1") {}
+
+void ChildrenAsOf::read(std::int64_t directory, std::int64_t snapshot,
+                        const std::function<void(std::int64_t, ChildRow&&)>& each) {
+    m_names.reset();
+    m_names.bind(1, directory);
+    while (m_names.step()) {
+        m_row.reset();
+        m_row.bind(1, directory);
+        m_row.bind(2, m_names.integer(0));
+        m_row.bind(3, snapshot);
+        if (!m_row.step() || m_row.isNull(2)) continue;  // not yet, or no longer there
+        ChildRow c;
+        c.name = m_names.view(1);
+        c.directories = m_row.integer(0);
+        c.files = m_row.integer(1);
+        c.bytes = m_row.total(2);
+        c.complete = m_row.integer(3) != 0;
+        each(m_names.integer(0), std::move(c));
+    }
+}
+
 void recordSubdirectories(sqlite3* db, const Target& target, std::int64_t snapshot, unsigned depth,
                           const std::vector<std::pair<const Row*, std::int64_t>>& rows) {
     if (depth == 0) return;
+    depth = std::min(depth, kMaxChildDepth);
     {
         Statement s(db, target, "INSERT INTO snapshot_depth(snapshot, depth) VALUES (?1, ?2)");
         s.bind(1, snapshot);
-        s.bind(2, std::min(depth, kMaxChildDepth));
+        s.bind(2, depth);
         s.step();
     }
+    ChildrenAsOf before(db, target);
     Statement names(db, target, "SELECT id, name FROM subdirectory WHERE parent = ?1");
     Statement insertName(db, target, "INSERT INTO subdirectory(parent, name) VALUES (?1, ?2)");
-    // Figures go in kBatch rows to a statement, the rest one by one.
-    constexpr int kBatch = 64;
-    const auto insertFigures = [&](int count) {
-        std::string sql =
-            "INSERT INTO subdirectory_figures(subdirectory, snapshot, directories, files, bytes, "
-            "complete) VALUES ";
-        for (int i = 0; i < count; ++i) sql += i == 0 ? "(?,?,?,?,?,?)" : ",(?,?,?,?,?,?)";
-        return std::make_unique<Statement>(db, target, sql.c_str());
-    };
-    const std::unique_ptr<Statement> batch = insertFigures(kBatch);
-    const std::unique_ptr<Statement> single = insertFigures(1);
-    std::vector<std::pair<std::int64_t, ChildRow>> pending;
-    const auto flush = [&](Statement& s, std::size_t from, std::size_t count) {
-        s.reset();
-        int p = 1;
-        for (std::size_t i = from; i < from + count; ++i) {
-            const auto& [id, c] = pending[i];
-            s.bind(p++, id);
-            s.bind(p++, snapshot);
-            s.bind(p++, c.directories);
-            s.bind(p++, c.files);
-            s.bindBytes(p++, c.bytes);
-            s.bind(p++, c.complete ? 1 : 0);
-        }
-        s.step();
+    // A row only where a subdirectory's figures changed since its last one, and one with NULL
+    // bytes where it is no longer there: a tree that stays as it is costs nothing more a week.
+    Statement insert(db, target,
+                     "INSERT INTO subdirectory_figures(parent, subdirectory, snapshot, "
+                     "directories, files, bytes, complete) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    const auto write = [&](std::int64_t parent, std::int64_t id, const ChildRow* c) {
+        insert.reset();
+        insert.bind(1, parent);
+        insert.bind(2, id);
+        insert.bind(3, snapshot);
+        insert.bind(4, c ? c->directories : 0);
+        insert.bind(5, c ? c->files : 0);
+        if (c)
+            insert.bindBytes(6, c->bytes);
+        else
+            insert.bindNull(6);
+        insert.bind(7, c && !c->complete ? 0 : 1);
+        insert.step();
     };
     std::unordered_map<std::string, std::int64_t> known;  // name -> id, of the entry at hand
-    std::unordered_set<std::int64_t> written;
+    std::unordered_map<std::int64_t, ChildRow> last;      // id -> its figures so far
+    std::unordered_set<std::int64_t> seen;                // ids in this snapshot
     for (const auto& [row, parent] : rows) {
         std::vector<ChildRow> children;
         for (const ChildRow& c : row->children)
             if (depthOf(c.name) <= depth) children.push_back(c);
         children = keepLargest(std::move(children));
         known.clear();
-        written.clear();
         names.reset();
         names.bind(1, parent);
         while (names.step()) known.emplace(names.bytes(1), names.integer(0));
-        for (ChildRow& c : children) {
+        // Deeper rows of an earlier, deeper snapshot are neither compared nor ended: a snapshot
+        // is read down to its own depth.
+        last.clear();
+        before.read(parent, snapshot, [&](std::int64_t id, ChildRow&& c) {
+            if (depthOf(c.name) <= depth) last.emplace(id, std::move(c));
+        });
+        seen.clear();
+        for (const ChildRow& c : children) {
             auto it = known.find(c.name);
             if (it == known.end()) {
                 insertName.reset();
@@ -108,15 +146,13 @@ void recordSubdirectories(sqlite3* db, const Target& target, std::int64_t snapsh
                 insertName.step();
                 it = known.emplace(c.name, sqlite3_last_insert_rowid(db)).first;
             }
-            if (!written.insert(it->second).second) continue;  // a name given twice: the first
-            pending.emplace_back(it->second, std::move(c));
-            if (pending.size() == kBatch) {
-                flush(*batch, 0, kBatch);
-                pending.clear();
-            }
+            if (!seen.insert(it->second).second) continue;  // a name given twice: the first
+            const auto was = last.find(it->second);
+            if (was == last.end() || !sameFigures(was->second, c)) write(parent, it->second, &c);
         }
+        for (const auto& [id, c] : last)  // there before, not now
+            if (!seen.contains(id)) write(parent, id, nullptr);
     }
-    for (std::size_t i = 0; i < pending.size(); ++i) flush(*single, i, 1);
 }
 
 std::unordered_map<std::int64_t, unsigned> snapshotDepths(sqlite3* db, const Target& target,
@@ -130,17 +166,7 @@ std::unordered_map<std::int64_t, unsigned> snapshotDepths(sqlite3* db, const Tar
     return depths;
 }
 
-namespace {
-
-// A directory's subdirectories in two snapshots.
-constexpr const char* kChildrenAt =
-    "SELECT s.id, s.name, f.snapshot, f.directories, f.files, f.bytes, f.complete "
-    "FROM subdirectory s JOIN subdirectory_figures f ON f.subdirectory = s.id "
-    "WHERE s.parent = ?1 AND f.snapshot IN (?2, ?3)";
-
-}  // namespace
-
-GrewMost::GrewMost(sqlite3* db, const Target& target) : m_children(db, target, kChildrenAt) {}
+GrewMost::GrewMost(sqlite3* db, const Target& target) : m_children(db, target) {}
 
 std::optional<std::string> GrewMost::of(std::int64_t directory, std::int64_t first,
                                         std::int64_t last) {
@@ -150,16 +176,13 @@ std::optional<std::string> GrewMost::of(std::int64_t directory, std::int64_t fir
         __int128 bytes = 0;
     };
     std::unordered_map<std::int64_t, Change> changes;
-    m_children.reset();
-    m_children.bind(1, directory);
-    m_children.bind(2, first);
-    m_children.bind(3, last);
-    while (m_children.step()) {
-        if (m_children.view(1).find('/') != std::string_view::npos) continue;  // deeper
-        Change& c = changes[m_children.integer(0)];
-        c.name = m_children.view(1);
-        c.bytes += m_children.integer(2) == last ? m_children.total(5) : -m_children.total(5);
-    }
+    for (const std::int64_t at : {first, last})
+        m_children.read(directory, at, [&](std::int64_t id, ChildRow&& c) {
+            if (c.name.find('/') != std::string::npos) return;  // deeper
+            Change& change = changes[id];
+            change.name = std::move(c.name);
+            change.bytes += at == last ? c.bytes : -c.bytes;
+        });
     const Change* best = nullptr;
     for (const auto& [id, c] : changes)
         if (c.bytes > 0 && (best == nullptr || c.bytes > best->bytes ||
@@ -237,32 +260,23 @@ Explanation explainOnce(const Target& target, std::string_view directory, const 
         };
         std::unordered_map<std::int64_t, Child> children;
         bool firstCut = false, lastCut = false;  // the snapshot left some out, to "(other)"
-        {
-            Statement s(db, target, detail::kChildrenAt);
-            s.bind(1, dir);
-            s.bind(2, first.snapshot);
-            s.bind(3, last.snapshot);
-            while (s.step()) {
-                const std::string_view name = s.view(1);
-                const bool atLast = s.integer(2) == last.snapshot;
-                if (name.empty()) (atLast ? lastCut : firstCut) = true;
-                if (depthOf(name) > e.depth) continue;
-                Child& c = children[s.integer(0)];
-                c.name = name;
-                // Columns 3..6 as readFigures reads 1..6 of the figures table: directories,
-                // files, bytes, then complete.
+        detail::ChildrenAsOf asOf(db, target);
+        for (const Figures* at : {&first, &last})
+            asOf.read(dir, at->snapshot, [&](std::int64_t id, ChildRow&& row) {
+                const bool atLast = at == &last;
+                if (row.name.empty()) (atLast ? lastCut : firstCut) = true;
+                if (depthOf(row.name) > e.depth) return;
+                Child& c = children[id];
+                c.name = std::move(row.name);
                 Figures f;
-                f.snapshot = s.integer(2);
-                f.time = atLast ? last.time : first.time;
-                f.directories = s.integer(3);
-                f.files = s.integer(4);
-                f.bytes = s.total(5);
-                f.complete = s.integer(6) != 0;
-                // One snapshot asked for twice when first and last are the same.
-                if (atLast) c.last = f;
-                if (!atLast || first.snapshot == last.snapshot) c.first = f;
-            }
-        }
+                f.snapshot = at->snapshot;
+                f.time = at->time;
+                f.directories = row.directories;
+                f.files = row.files;
+                f.bytes = row.bytes;
+                f.complete = row.complete;
+                (atLast ? c.last : c.first) = f;
+            });
         const std::string prefix = platform::joinPattern(directory, "");
         std::vector<std::pair<std::int64_t, DirectoryGrowth>> kept;  // subdirectory id, growth
         const auto before = [](const auto& a, const auto& b) {
@@ -299,17 +313,22 @@ Explanation explainOnce(const Target& target, std::string_view directory, const 
         }
         std::sort(kept.begin(), kept.end(), before);
         if (query.series) {
+            // A row where a subdirectory changed: its bytes hold until its next row.
             Statement s(db, target,
-                        "SELECT snapshot, bytes FROM subdirectory_figures WHERE subdirectory = ?1 "
-                        "AND snapshot BETWEEN ?2 AND ?3 ORDER BY snapshot");
+                        "SELECT snapshot, bytes FROM subdirectory_figures WHERE parent = ?1 AND "
+                        "subdirectory = ?2 AND snapshot <= ?3 ORDER BY snapshot");
             for (auto& [id, g] : kept) {
                 s.reset();
-                s.bind(1, id);
-                s.bind(2, first.snapshot);
+                s.bind(1, dir);
+                s.bind(2, id);
                 s.bind(3, last.snapshot);
-                while (s.step())
-                    if (const auto it = held.find(s.integer(0)); it != held.end())
-                        g.series.push_back({it->second.time, s.total(1)});
+                std::optional<__int128> bytes;  // as of the snapshot at hand; unset: not there
+                bool more = s.step();
+                for (const auto& [snapshot, f] : held) {
+                    for (; more && s.integer(0) <= snapshot; more = s.step())
+                        bytes = s.isNull(1) ? std::nullopt : std::optional(s.total(1));
+                    if (bytes) g.series.push_back({f.time, *bytes});
+                }
             }
         }
         e.subdirectories.reserve(kept.size());

@@ -3,7 +3,10 @@
 //   record: one snapshot of a 10,000-entry list, into a history that already holds a year of
 //           weekly snapshots of that list (limit 400 ms);
 //   query:  the growth report over 365 snapshots of 1,000 directories, all directories and the
-//           top 8 with their series for the chart (limit 300 ms).
+//           top 8 with their series for the chart (limit 300 ms);
+//   explain: where one directory grew, over a year of weekly snapshots of a list of 10
+//           directories with 1,000 subdirectories each, all of them changing every week
+//           (limit 200 ms), and recording one more such snapshot (limit 400 ms).
 // Each begins with SQLite's check of the whole file's structure, which grows with the file.
 // Prints min, median and max wall time of N runs (default 15) and the median CPU time (which a
 // busy machine does not inflate), and exits 1 when a wall-time median is over its limit.
@@ -42,6 +45,25 @@ history::Snapshot snapshotOf(const std::string& list, int entries, int n) {
         r.overhead = (r.directories + r.files) * 2048;
         r.allocated = static_cast<std::int64_t>(r.bytes) + 4096;
         s.rows.push_back(std::move(r));
+    }
+    return s;
+}
+
+// Weekly snapshot `n` of `entries` directories with `children` subdirectories each, every one
+// of them changed since the week before (the most a snapshot keeps).
+history::Snapshot withChildren(const std::string& list, int entries, int children, int n) {
+    history::Snapshot s = snapshotOf(list, entries, n * 7);
+    s.depth = 1;
+    for (history::Row& r : s.rows) {
+        r.children.reserve(children);
+        for (int c = 0; c < children; ++c) {
+            history::ChildRow k;
+            k.name = "sub-" + std::to_string(c);
+            k.directories = c % 9;
+            k.files = 10 + c + (c % 13 == 0 ? n : 0);
+            k.bytes = static_cast<__int128>(4096) * (c + 1) + n * 512LL * (c % 7 + 1);
+            r.children.push_back(std::move(k));
+        }
     }
     return s;
 }
@@ -136,9 +158,39 @@ int main(int argc, char** argv) {
                                  rows += history::queryHistory(year, q).directories.size();
                              }),
                      300);
-        std::printf("database sizes: %.1f MiB (52+%d x 10,000), %.1f MiB (365 x 1,000)\n",
-                    std::filesystem::file_size(history::historyFileName(big)) / 1048576.0, repeat,
-                    std::filesystem::file_size(history::historyFileName(year)) / 1048576.0);
+
+        // A year of weekly snapshots of 10 directories with 1,000 subdirectories each.
+        const std::string weeks = dir + "/WEEKS.PML";
+        for (int n = 0; n < 52; ++n)
+            history::recordSnapshot(weeks, withChildren(weeks, 10, 1000, n));
+        const std::string explained = snapshotOf(weeks, 10, 0).rows[3].entry;
+        ok &= report(
+            "explain 52 x 1,000 subdirectories",
+            measure(repeat,
+                    [&](int) {
+                        rows += history::explainHistory(weeks, explained, {}).subdirectories.size();
+                    }),
+            200);
+        ok &= report(
+            "explain 52 x 1,000, top 8 with series",
+            measure(repeat,
+                    [&](int) {
+                        history::Query q;
+                        q.top = 8;
+                        q.series = true;
+                        rows += history::explainHistory(weeks, explained, q).subdirectories.size();
+                    }),
+            200);
+        std::vector<history::Snapshot> more;
+        for (int i = 0; i < repeat; ++i) more.push_back(withChildren(weeks, 10, 1000, 60 + i));
+        ok &= report("record 10 x 1,000 subdirectories",
+                     measure(repeat, [&](int i) { history::recordSnapshot(weeks, more[i]); }), 400);
+        std::printf(
+            "database sizes: %.1f MiB (52+%d x 10,000), %.1f MiB (365 x 1,000), %.1f MiB "
+            "(52+%d x 10 x 1,000 subdirectories)\n",
+            std::filesystem::file_size(history::historyFileName(big)) / 1048576.0, repeat,
+            std::filesystem::file_size(history::historyFileName(year)) / 1048576.0,
+            std::filesystem::file_size(history::historyFileName(weeks)) / 1048576.0, repeat);
         std::filesystem::remove_all(dir);
         if (rows == 0) return 1;
         return ok ? 0 : 1;

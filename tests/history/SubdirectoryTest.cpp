@@ -148,6 +148,56 @@ TEST(Subdirectories, CutsDepthsAndSnapshotsWithoutSubdirectories) {
     for (const DirectoryGrowth& g : e.subdirectories) EXPECT_NE(g.path, "/w/n5/deep");
 }
 
+std::int64_t rowsOf(const std::string& list, const char* table) {
+    sqlite3* db = nullptr;
+    sqlite3_open(historyFileName(list).c_str(), &db);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, (std::string("SELECT count(*) FROM ") + table).c_str(), -1, &s, nullptr);
+    const std::int64_t n = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return n;
+}
+
+// A row is kept only where a subdirectory changed; its figures hold until its next row, and a
+// subdirectory that went and came back is gone in between.
+TEST(Subdirectories, OnlyChangesAreKeptAndFiguresHoldUntilTheNext) {
+    TempTree t;
+    const std::string list = t.path("W.PML");
+    record(list, kT0, {entry("/w", 30, {child("a", 10), child("b", 20)})}, 1);
+    record(list, kT0 + kDay, {entry("/w", 35, {child("a", 10), child("b", 25)})}, 1);
+    record(list, kT0 + 2 * kDay, {entry("/w", 10, {child("a", 10)})}, 1);
+    record(list, kT0 + 3 * kDay, {entry("/w", 15, {child("a", 10), child("b", 5)})}, 1);
+    EXPECT_EQ(rowsOf(list, "subdirectory_figures"), 1 + 4);
+
+    const struct {
+        std::int64_t from, to;
+        __int128 aChange, bChange;
+        bool bAppeared, bGone;
+    } ranges[] = {
+        {0, 1, 0, 5, false, false},
+        {1, 2, 0, -25, false, true},
+        {2, 3, 0, 5, true, false},
+        {0, 3, 0, -15, false, false},
+    };
+    for (const auto& r : ranges) {
+        SCOPED_TRACE(r.from * 10 + r.to);
+        Query q;
+        q.range = {kT0 + r.from * kDay, kT0 + r.to * kDay};
+        q.series = true;
+        const Explanation e = explainHistory(list, "/w", q);
+        ASSERT_EQ(e.subdirectories.size(), 2u);
+        const DirectoryGrowth& a = at(e, "/w/a");
+        const DirectoryGrowth& b = at(e, "/w/b");
+        EXPECT_TRUE(a.bytesChange == r.aChange);
+        EXPECT_TRUE(a.last.bytes == 10);
+        EXPECT_EQ(a.series.size(), static_cast<std::size_t>(r.to - r.from + 1));
+        EXPECT_TRUE(b.bytesChange == r.bChange);
+        EXPECT_EQ(b.appeared, r.bAppeared);
+        EXPECT_EQ(b.disappeared, r.bGone);
+    }
+}
+
 TEST(Subdirectories, AHistoryOfTheFirstSchemaIsMadeCurrentByItsFirstRecording) {
     TempTree t;
     const std::string list = t.path("W.PML");
