@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks a built Debian package the way a user meets it: lintian, then installs it with
 # apt-get, runs the installed programs (a count, a growth history recorded twice and read back,
-# its chart drawn by pelmora-chart and by history --plot, a count to depth 1 and the ncdu
-# export, loaded by ncdu where it is installed), completes a name with a space in an
+# where it grew explained, its chart drawn by pelmora-chart and by history --plot, a count to
+# depth 1 and the ncdu export, loaded by ncdu where it is installed), completes a name with a space in an
 # interactive bash through bash-completion, verifies the systemd units (user and system) for a
 # list whose path holds a space, validates the menu entry, the metainfo, the icons and the
 # manual pages, purges
@@ -86,14 +86,23 @@ list="$lists/WEEKLY.PML"
 printf '%s\r\n' "$work/tree" >"$list"
 (cd / && pelmora-cli export --history "$list") || fail "the first export --history"
 head -c 5000 /dev/zero >"$work/tree/g"
+head -c 3000 /dev/zero >"$work/tree/sub dir/h"
 (cd / && pelmora-cli export --history "$list") || fail "the second export --history"
 (cd / && pelmora-cli history "$list") >"$work/history" || fail "pelmora-cli history"
 cat "$work/history"
 grep -qF "$work/tree" "$work/history" || fail "the history does not name the list's directory"
+grep -qF "sub dir    $work/tree" "$work/history" || fail "the history does not say what grew most"
 (cd / && pelmora-cli history --json "$list") >"$work/history.json" || fail "history --json"
-grep -q '"bytes_change": 5000,' "$work/history.json" &&
-  grep -q '"files_change": 1,' "$work/history.json" ||
+grep -q '"bytes_change": 8000,' "$work/history.json" &&
+  grep -q '"files_change": 2,' "$work/history.json" ||
   { cat "$work/history.json"; fail "the history does not hold the change between the exports"; }
+(cd / && pelmora-cli history --explain "$work/tree" "$list") || fail "history --explain"
+(cd / && pelmora-cli history --json --explain "$work/tree" "$list") >"$work/explain.json" ||
+  fail "history --json --explain"
+grep -qF "{\"path\": \"$work/tree/sub dir\", " "$work/explain.json" &&
+  grep -q '"bytes_change": 3000, "files_change": 1, ' "$work/explain.json" &&
+  grep -q '"share": 37.50,' "$work/explain.json" ||
+  { cat "$work/explain.json"; fail "history --explain does not say where the tree grew"; }
 pelmora-chart --help >/dev/null || fail "pelmora-chart --help"
 (cd / && pelmora-chart "$list" -o "$work/growth.svg") || fail "pelmora-chart"
 grep -q '<svg' "$work/growth.svg" 2>/dev/null || fail "pelmora-chart drew no SVG"
