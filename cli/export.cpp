@@ -116,6 +116,8 @@ history::Row rowOf(std::string_view entry, const stats::CountResult& r, bool dis
         c.complete = d.errorCount == 0;
         row.children.push_back(std::move(c));
     }
+    // Held until the snapshot is recorded, after the last count: no more than it keeps.
+    row.children = history::keepLargest(std::move(row.children));
     return row;
 }
 

@@ -175,7 +175,8 @@ struct Snapshot {
 // The `most` largest of `children` by bytes (ties: the shallower, then by name), which always
 // holds the directories above each one kept, sorted so; the subdirectories of the first level
 // left out are summed in one row named "" at the end: their number and the directories below
-// them, their files and their bytes, complete when all of them are.
+// them, their files and their bytes, complete when all of them are (added to a row named ""
+// that `children` holds already: a list kept so before keeps as it is).
 std::vector<ChildRow> keepLargest(std::vector<ChildRow> children, std::size_t most = kMaxChildren);
 
 // The current time in whole seconds (UTC), and this machine's host name ("" when unknown).

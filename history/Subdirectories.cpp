@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <optional>
 #include <memory>
 #include <unordered_set>
 
@@ -24,6 +25,16 @@ unsigned depthOf(std::string_view name) {
 }  // namespace
 
 std::vector<ChildRow> keepLargest(std::vector<ChildRow> children, std::size_t most) {
+    // The rest summed before (a list kept so already) goes on as the rest.
+    std::optional<ChildRow> other;
+    for (const ChildRow& c : children)
+        if (c.name.empty()) {
+            if (!other) other.emplace();
+            other->directories += c.directories;
+            other->files += c.files;
+            other->bytes += c.bytes;
+            other->complete = other->complete && c.complete;
+        }
     std::erase_if(children, [](const ChildRow& c) { return c.name.empty(); });
     // A directory holds at least the bytes of each one below it, and comes first on a tie: what
     // is kept always holds the directories above each one kept.
@@ -33,18 +44,19 @@ std::vector<ChildRow> keepLargest(std::vector<ChildRow> children, std::size_t mo
         if (da != db) return da < db;
         return a.name < b.name;
     });
-    if (children.size() <= most) return children;
-    ChildRow other;
-    for (std::size_t i = most; i < children.size(); ++i) {
-        const ChildRow& c = children[i];
-        if (depthOf(c.name) != 1) continue;  // inside one of the first level, kept or not
-        other.directories += c.directories + 1;
-        other.files += c.files;
-        other.bytes += c.bytes;
-        other.complete = other.complete && c.complete;
+    if (children.size() > most) {
+        if (!other) other.emplace();
+        for (std::size_t i = most; i < children.size(); ++i) {
+            const ChildRow& c = children[i];
+            if (depthOf(c.name) != 1) continue;  // inside one of the first level, kept or not
+            other->directories += c.directories + 1;
+            other->files += c.files;
+            other->bytes += c.bytes;
+            other->complete = other->complete && c.complete;
+        }
+        children.resize(most);
     }
-    children.resize(most);
-    children.push_back(std::move(other));
+    if (other) children.push_back(std::move(*other));
     return children;
 }
 
