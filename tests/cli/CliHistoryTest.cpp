@@ -121,6 +121,13 @@ TEST_F(CliHistory, ExplainNamesTheSubdirectoryThatGrew) {
     ASSERT_EQ(a.size(), 2) << json.out;
     EXPECT_EQ(a[0].toObject()["path"].toString().toStdString(), t.path("a/y"));
     EXPECT_EQ(a[0].toObject()["share"].toDouble(), 100.0);
+    // The chart draws the subdirectories, not the list's directories.
+    const CliRun svg =
+        runCli({"history", "--plot", "e.svg", "--explain", t.path("a"), "L.PML"}, t.root());
+    ASSERT_EQ(svg.status, 0) << svg.err;
+    const std::string chart = readFile(t.path("e.svg"));
+    EXPECT_NE(chart.find(t.path("a/y")), std::string::npos);
+    EXPECT_EQ(chart.find(t.path("b")), std::string::npos);
 
     const struct {
         std::vector<std::string> args;
