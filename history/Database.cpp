@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/replacefile.h"
 
 namespace pelmora::history::detail {
 
@@ -477,22 +478,6 @@ void switchToWal(Connection& c) {
 
 // ---- a new history ---------------------------------------------------------------------------
 
-// Eight letters, different on every call.
-std::string randomSuffix() {
-    static unsigned counter = 0;
-    std::uint64_t bits = 0;
-    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits))
-        bits = static_cast<std::uint64_t>(::getpid()) << 32;
-    bits += ++counter;
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string s(8, 'a');
-    for (char& c : s) {
-        c = kLetters[bits % 36];
-        bits /= 36;
-    }
-    return s;
-}
-
 void removeWithCompanions(const std::string& file) {
     ::unlink(file.c_str());
     for (const char* suffix : kCompanions) ::unlink((file + suffix).c_str());
@@ -519,7 +504,7 @@ void createHistoryFile(const Target& t) {
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = prefix + randomSuffix();
+        temporary = prefix + platform::randomSuffix();
         fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }

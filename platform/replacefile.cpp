@@ -46,7 +46,14 @@ int flush(int fd, const FileOps& ops) {
     }
 }
 
-// Eight letters for the temporary file's name, different on every call.
+// The folder a file lies in, "." for a bare name.
+std::string folderOf(std::string_view path) {
+    const std::string_view dir = directoryPart(path);
+    return dir.empty() ? std::string(".") : std::string(dir);
+}
+
+}  // namespace
+
 std::string randomSuffix() {
     static std::atomic<unsigned> counter{0};
     std::uint64_t bits = 0;
@@ -63,14 +70,6 @@ std::string randomSuffix() {
     }
     return s;
 }
-
-// The folder a file lies in, "." for a bare name.
-std::string folderOf(std::string_view path) {
-    const std::string_view dir = directoryPart(path);
-    return dir.empty() ? std::string(".") : std::string(dir);
-}
-
-}  // namespace
 
 const FileOps& systemFileOps() {
     return kSystemFileOps;

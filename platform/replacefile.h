@@ -39,6 +39,9 @@ int writeAll(int fd, std::string_view bytes, const FileOps& ops = systemFileOps(
 // Returns 0, or the errno of the read that failed (what was read stays in `out`).
 int readAll(int fd, std::string& out, std::size_t sizeHint = 0);
 
+// Eight letters and digits for a temporary file's name, different on every call.
+std::string randomSuffix();
+
 // Where the symlink `path` points: its target, a relative one taken from the link's folder.
 // False when `path` is no symlink or cannot be read.
 bool linkTarget(const std::string& path, std::string& target);

@@ -36,16 +36,16 @@ _pelmora_cli_dequote() {
     done
 }
 
-# REPLY: what the option $1 takes by the spec words $2...: "-" when it takes no value or is not
-# there (or is an ambiguous prefix), "text" for free text, else its kind. A long option may be a
-# prefix that names one option alone.
+# REPLY: what the option $1 takes by the table's entries $2...: "-" when it takes no value or is
+# not there (or is an ambiguous prefix), "text" for free text, else its kind. A long option may be
+# a prefix that names one option alone.
 _pelmora_cli_takes() {
-    local given=$1 spec name kind found=''
+    local given=$1 option name kind found=''
     shift
-    for spec; do
-        name=${spec%%=*}
+    for option; do
+        name=${option%%=*}
         kind=-
-        [[ $spec == *=* ]] && kind=${spec#*=}
+        [[ $option == *=* ]] && kind=${option#*=}
         kind=${kind:-text}
         if [[ $name == "$given" ]]; then
             REPLY=$kind
@@ -93,10 +93,10 @@ _pelmora_cli() {
     fi
     local table=${_pelmora_cli_table[${COMP_WORDS[1]}]-}
     [[ -n $table ]] || return
-    local -a specs
-    read -ra specs <<<"$table"
-    local operands=${specs[-1]}
-    unset 'specs[-1]'
+    local -a options
+    read -ra options <<<"$table"
+    local operands=${options[-1]}
+    unset 'options[-1]'
 
     # What the word is: the value of an option (taken), an option, or an operand.
     local kind=$operands ended='' lead='' taken=''
@@ -105,16 +105,16 @@ _pelmora_cli() {
     done
     local prev=${COMP_WORDS[first - 1]}
     if [[ -z $ended && $word == --*=* ]]; then
-        _pelmora_cli_takes "${word%%=*}" "${specs[@]}"
+        _pelmora_cli_takes "${word%%=*}" "${options[@]}"
         kind=$REPLY taken=1
         lead=${word%%=*}=
     elif [[ -z $ended && first -gt 2 && $prev == --?* ]]; then
-        _pelmora_cli_takes "$prev" "${specs[@]}"
+        _pelmora_cli_takes "$prev" "${options[@]}"
         [[ $REPLY != - ]] && kind=$REPLY taken=1
     elif [[ -z $ended && first -gt 2 && $prev == -[!-]* ]]; then
         # A bundle of short options: its last one may wait for its value.
         for ((i = 1; i < ${#prev}; i++)); do
-            _pelmora_cli_takes "-${prev:i:1}" "${specs[@]}"
+            _pelmora_cli_takes "-${prev:i:1}" "${options[@]}"
             if [[ $REPLY != - ]]; then
                 ((i == ${#prev} - 1)) && kind=$REPLY taken=1
                 break
@@ -122,7 +122,7 @@ _pelmora_cli() {
         done
     fi
     if [[ -z $ended && -z $taken && $word == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "${specs[*]%%=*}" -- "$word")
+        mapfile -t COMPREPLY < <(compgen -W "${options[*]%%=*}" -- "$word")
         return
     fi
 
