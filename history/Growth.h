@@ -64,12 +64,14 @@ std::unordered_map<std::int64_t, unsigned> snapshotDepths(sqlite3* db, const Tar
                                                           int version);
 
 // The subdirectories of a directory as of a snapshot (from its rows and, for those that did
-// not change, their last rows before), with their ids; those not there left out.
+// not change, their last rows before), with their ids; those not there left out. `names`, when
+// given, gets the id of every name on record for the directory, there or not.
 class ChildrenAsOf {
   public:
     ChildrenAsOf(sqlite3* db, const Target& target);
     void read(std::int64_t directory, std::int64_t snapshot,
-              const std::function<void(std::int64_t id, ChildRow&& row)>& each);
+              const std::function<void(std::int64_t id, ChildRow&& row)>& each,
+              std::unordered_map<std::string, std::int64_t>* names = nullptr);
 
   private:
     Statement m_names, m_row;

@@ -79,10 +79,12 @@ ChildrenAsOf::ChildrenAsOf(sqlite3* db, const Target& target)
             "?1 AND subdirectory = ?2 AND snapshot <= ?3 ORDER BY snapshot DESC LIMIT 1") {}
 
 void ChildrenAsOf::read(std::int64_t directory, std::int64_t snapshot,
-                        const std::function<void(std::int64_t, ChildRow&&)>& each) {
+                        const std::function<void(std::int64_t, ChildRow&&)>& each,
+                        std::unordered_map<std::string, std::int64_t>* names) {
     m_names.reset();
     m_names.bind(1, directory);
     while (m_names.step()) {
+        if (names != nullptr) names->emplace(m_names.bytes(1), m_names.integer(0));
         m_row.reset();
         m_row.bind(1, directory);
         m_row.bind(2, m_names.integer(0));
@@ -109,7 +111,6 @@ void recordSubdirectories(sqlite3* db, const Target& target, std::int64_t snapsh
         s.step();
     }
     ChildrenAsOf before(db, target);
-    Statement names(db, target, "SELECT id, name FROM subdirectory WHERE parent = ?1");
     Statement insertName(db, target, "INSERT INTO subdirectory(parent, name) VALUES (?1, ?2)");
     // A row only where a subdirectory's figures changed since its last one, and one with NULL
     // bytes where it is no longer there: a tree that stays as it is costs nothing more a week.
@@ -138,16 +139,16 @@ void recordSubdirectories(sqlite3* db, const Target& target, std::int64_t snapsh
         for (const ChildRow& c : row->children)
             if (depthOf(c.name) <= depth) children.push_back(c);
         children = keepLargest(std::move(children));
-        known.clear();
-        names.reset();
-        names.bind(1, parent);
-        while (names.step()) known.emplace(names.bytes(1), names.integer(0));
         // Deeper rows of an earlier, deeper snapshot are neither compared nor ended: a snapshot
         // is read down to its own depth.
         last.clear();
-        before.read(parent, snapshot, [&](std::int64_t id, ChildRow&& c) {
-            if (depthOf(c.name) <= depth) last.emplace(id, std::move(c));
-        });
+        known.clear();
+        before.read(
+            parent, snapshot,
+            [&](std::int64_t id, ChildRow&& c) {
+                if (depthOf(c.name) <= depth) last.emplace(id, std::move(c));
+            },
+            &known);
         seen.clear();
         for (const ChildRow& c : children) {
             auto it = known.find(c.name);
